@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build clang libclang-rt-14-dev llvm g++ python3 python3-pefile
+  cmake ninja-build clang libclang-rt-14-dev llvm g++ python3 python3-pefile python3-pil
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine64 xvfb xauth x11-utils imagemagick

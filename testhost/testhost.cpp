@@ -194,7 +194,7 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPO
     testhost::OpenFile *f = it->second;
     size_t left = f->bytes.size() - f->position;
     size_t n = std::min<size_t>(left, toRead);
-    if (h.readFault == testhost::ReadFault::shortRead && n > 0) n /= 2;
+    if (h.readFault == testhost::ReadFault::shortRead) n = (n + 1) / 2;
     if (n) std::memcpy(buffer, f->bytes.data() + f->position, n);
     f->position += n;
     if (read) *read = static_cast<DWORD>(n);

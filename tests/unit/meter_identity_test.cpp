@@ -12,6 +12,8 @@ protected:
         installDriver();
     }
 
+    FT_STATUS checkStatus = 0;
+
     // Opens device 0 with the given EEPROM and runs the check on `port`.
     void check(ComAccess &port, const sim::Eeprom &eeprom, bool eepromFails = false)
     {
@@ -21,7 +23,7 @@ protected:
         config.faults.eepromReadFails = eepromFails;
         sim::addDevice(config);
         ASSERT_EQ(0u, port.openAndConfigure(0, 115200, 8, 0, 0));
-        port.checkMeterIdentity();
+        checkStatus = port.checkMeterIdentity();
         port.closePort();
     }
 
@@ -123,7 +125,7 @@ TEST_F(Identity, FailedReadOnNewObjectLeavesItAMeter)
     cable.description = "FT232R USB UART";
     check(port, cable, true);
     EXPECT_EQ(0, port.meterMismatch);
-    EXPECT_EQ(static_cast<FT_STATUS>(FT_EEPROM_READ_FAILED), port.status);
+    EXPECT_EQ(static_cast<FT_STATUS>(FT_EEPROM_READ_FAILED), checkStatus);
 }
 
 TEST_F(Identity, FailedReadOnReusedObjectKeepsThePreviousVerdict)

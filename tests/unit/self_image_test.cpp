@@ -125,8 +125,8 @@ TEST_F(SelfImageTest, AbsolutePathLongerThanItsBufferCountsAsUnopenable)
 
 TEST_F(SelfImageTest, PathWithRoomOnlyWithoutExtensionIsRefused)
 {
-    // 507 characters fit the 512-byte buffer, but not with ".exe" after them.
-    testhost::setCurrentDirectory("C:\\" + std::string(500, 'd'));
+    // 509 characters fit the 512-byte buffer, but not with ".exe" after them.
+    testhost::setCurrentDirectory("C:\\" + std::string(502, 'd'));
     testhost::setCommandLine("abc");
     EXPECT_EQ(-1, loadSelfImage());
     EXPECT_TRUE(testhost::openedPaths().empty());

@@ -147,8 +147,8 @@ TEST_F(Versions, UnpluggedDeviceIsSkipped)
 {
     sim::Faults f;
     f.unplugAtFrame = 0;
-    addMeter("KPLX Meter V2.10", f);
     addMeter("KPLX Meter V3.00");
+    addMeter("KPLX Meter V2.10", f);
     EXPECT_EQ(1, queryMeters(list));
     EXPECT_EQ(std::vector<std::string>{"KPLX Meter V3.00"}, items());
 }
