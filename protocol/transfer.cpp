@@ -129,6 +129,9 @@ void transferStep(HWND window)
         port.purgeReceive();
         port.setTimeouts(TRANSFER_READ_TIMEOUT_MS, TRANSFER_WRITE_TIMEOUT_MS);
     } else {
+        // Anything still queued is left over from an earlier reply (a meter that answered
+        // twice); read as this frame's answer it would hide a NAK or fail a good frame.
+        port.purgeReceive();
         DWORD replyLength = sendStepFrame(port);
         transfer.progress = transfer.stepIndex;
         InvalidateRect(window, NULL, FALSE);

@@ -24,6 +24,18 @@ static void appendChunk(unsigned char *reply, size_t capacity, size_t total, con
         reply[total + i] = 0;
 }
 
+// How many bytes the answer needs: at least the first five, and once ACK, STX and LEN are in,
+// the whole frame they announce, so that a frame arriving in several pieces is still joined.
+static size_t replyWanted(const unsigned char *reply, size_t total)
+{
+    if (total < 3 || reply[0] != ACK || reply[1] != STX)
+        return VERSION_MIN_REPLY;
+    size_t frameEnd = 1 + 3 + static_cast<size_t>(reply[2]);   // ACK, STX, LEN, payload, CHK
+    if (frameEnd > REPLY_SIZE_VERSION)
+        frameEnd = REPLY_SIZE_VERSION;
+    return frameEnd > VERSION_MIN_REPLY ? frameEnd : VERSION_MIN_REPLY;
+}
+
 // Asks an open meter for its version; true with the text in `version` for a valid answer.
 static bool askVersion(ComAccess &port, char *version, size_t capacity)
 {
@@ -40,7 +52,7 @@ static bool askVersion(ComAccess &port, char *version, size_t capacity)
     size_t total = 0;
     int reads = 0;
     bool failed = false;
-    while (reply[0] != NAK && total < VERSION_MIN_REPLY && reads < VERSION_MAX_READS) {
+    while (reply[0] != NAK && total < replyWanted(reply, total) && reads < VERSION_MAX_READS) {
         if (port.readBytes(chunk, VERSION_CHUNK_SIZE) != FT_OK) {
             failed = true;
             break;

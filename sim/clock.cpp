@@ -1,0 +1,77 @@
+// Virtual and real time. Real time is reported in simulated milliseconds (real ones divided by
+// the time scale), so that logs read the same whichever the scale.
+#include "sim/internal.h"
+
+#include <cmath>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <time.h>
+#endif
+
+namespace sim {
+namespace detail {
+
+static double realElapsedMs() {
+    std::chrono::duration<double, std::milli> d = std::chrono::steady_clock::now() - state().realBase;
+    return d.count();
+}
+
+static void sleepRealMs(double ms) {
+    if (ms <= 0) return;
+#if defined(_WIN32)
+    Sleep(static_cast<DWORD>(std::ceil(ms)));
+#else
+    timespec t;
+    t.tv_sec = static_cast<time_t>(ms / 1000.0);
+    t.tv_nsec = static_cast<long>((ms - static_cast<double>(t.tv_sec) * 1000.0) * 1e6);
+    nanosleep(&t, nullptr);
+#endif
+}
+
+void waitUntil(double ms) {
+    State &s = state();
+    if (s.virtualClock) {
+        if (ms > s.virtualNowMs) s.virtualNowMs = ms;
+        return;
+    }
+    // Sleeps may come back early; go on until the clock has got there.
+    for (double now = nowMs(); now < ms; now = nowMs()) sleepRealMs((ms - now) * s.timeScale);
+}
+
+// Starts real time afresh from the current simulated time.
+static void rebase(double simMs) {
+    State &s = state();
+    s.realBaseMs = simMs;
+    s.realBase = std::chrono::steady_clock::now();
+}
+
+}  // namespace detail
+
+using namespace detail;
+
+double nowMs() {
+    const State &s = state();
+    if (s.virtualClock) return s.virtualNowMs;
+    return s.realBaseMs + realElapsedMs() / s.timeScale;
+}
+
+void useVirtualClock(bool virtualClock) {
+    State &s = state();
+    double now = nowMs();
+    s.virtualClock = virtualClock;
+    s.virtualNowMs = now;
+    rebase(now);
+}
+
+void setTimeScale(double scale) {
+    if (!(scale > 0)) return;
+    double now = nowMs();
+    state().timeScale = scale;
+    rebase(now);
+}
+
+void setLink(const Link &link) { state().link = link; }
+
+}  // namespace sim

@@ -1,0 +1,136 @@
+// The meter's end of the line: frames out of the byte stream, replies, faults, and when each
+// reply byte reaches the host.
+#include "sim/internal.h"
+
+#include <algorithm>
+#include <string>
+
+namespace sim {
+namespace detail {
+
+static const std::string kDatabase = "DATABASE";
+static const std::string kEnd = "END";
+static const std::string kVersion = "VERSION";
+
+static std::vector<uint8_t> frameOf(const std::string &payload) {
+    std::string text = payload.substr(0, 255);
+    std::vector<uint8_t> f{kStx, static_cast<uint8_t>(text.size())};
+    unsigned sum = static_cast<unsigned>(text.size());
+    for (char c : text) {
+        f.push_back(static_cast<uint8_t>(c));
+        sum += static_cast<uint8_t>(c);
+    }
+    f.push_back(static_cast<uint8_t>(~sum & 0xFF));
+    return f;
+}
+
+static bool checksumOk(const std::vector<uint8_t> &frame) {
+    unsigned sum = 0;
+    for (size_t i = 1; i + 1 < frame.size(); ++i) sum += frame[i];
+    return static_cast<uint8_t>(~sum & 0xFF) == frame.back();
+}
+
+static std::vector<uint8_t> normalReply(const Device &d, bool valid, const std::string &payload) {
+    if (!valid) return {kNak};
+    std::vector<uint8_t> reply{kAck};
+    std::vector<uint8_t> tail;
+    if (payload == kEnd) tail = frameOf("SUCCESS");
+    if (payload == kVersion) tail = frameOf(d.config.version);
+    reply.insert(reply.end(), tail.begin(), tail.end());
+    return reply;
+}
+
+// A frame takes effect only when the meter acknowledged it: a NAKed block is not kept.
+static void apply(Device &d, const std::string &payload, const std::vector<uint8_t> &frame) {
+    if (payload == kDatabase) {
+        d.database.clear();
+        d.recording = true;
+        d.complete = false;
+    } else if (payload == kEnd) {
+        if (d.recording) d.complete = true;
+        d.recording = false;
+    } else if (payload != kVersion && d.recording) {
+        d.database.insert(d.database.end(), frame.begin() + 2, frame.end() - 1);
+    }
+}
+
+// Queues the reply: wire time per byte, full USB packets readable at once, the short rest
+// when the latency timer runs out after its last byte.
+static double queueReply(Device &d, const std::vector<uint8_t> &reply, double frameDoneMs) {
+    const Link &link = state().link;
+    double byteMs = link.enabled ? 10000.0 / d.port.baudRate : 0;
+    double start = frameDoneMs;
+    if (link.enabled) start = std::max(frameDoneMs + link.processMs, d.rxLineFreeMs);
+    size_t n = reply.size();
+    double lastArrival = start + static_cast<double>(n) * byteMs;
+    size_t fullPackets = link.enabled ? n / kUsbPayload : 0;
+    const std::vector<int> &pieces = d.config.faults.replyPieces;
+    size_t piece = 0, pieceEnd = 0;
+    double readable = 0;
+    for (size_t j = 0; j < n; ++j) {
+        while (piece < pieces.size() && pieceEnd <= j) pieceEnd += static_cast<size_t>(std::max(pieces[piece++], 1));
+        if (piece >= pieces.size() && pieceEnd <= j) pieceEnd = n;
+        size_t packet = j / kUsbPayload;
+        if (!link.enabled) readable = frameDoneMs;
+        else if (packet < fullPackets) readable = start + static_cast<double>((packet + 1) * kUsbPayload) * byteMs;
+        else readable = lastArrival + link.latencyMs;
+        double arrived = start + static_cast<double>(j + 1) * byteMs;
+        d.rx.push_back(RxByte{reply[j], arrived, readable, !pieces.empty() && j + 1 == pieceEnd});
+    }
+    d.rxLineFreeMs = lastArrival;
+    return readable;
+}
+
+static void frameArrived(Device &d, double doneMs) {
+    FrameRecord r;
+    r.timeMs = doneMs;
+    r.bytes = d.pending;
+    r.valid = checksumOk(d.pending);
+    r.replyReadableMs = -1;
+    r.firstByteMs = d.pendingFirstByteMs;
+    std::string payload(d.pending.begin() + 2, d.pending.end() - 1);
+
+    const Faults &f = d.config.faults;
+    int k = static_cast<int>(d.frames.size());
+    bool answers = true;
+    if (k == f.unplugAtFrame) {
+        d.plugged = false;
+        answers = false;
+    } else if (f.silentFromFrame >= 0 && k >= f.silentFromFrame) {
+        answers = false;
+    } else if (k == f.nakAtFrame) {
+        r.reply = {kNak};
+    } else if (k == f.rawReplyAtFrame) {
+        r.reply = f.rawReply;
+    } else {
+        r.reply = normalReply(d, r.valid, payload);
+    }
+    if (answers && !r.reply.empty()) {
+        if (r.reply[0] == kAck) apply(d, payload, d.pending);
+        r.replyReadableMs = queueReply(d, r.reply, doneMs);
+    }
+    d.frames.push_back(std::move(r));
+}
+
+void deliver(Device &d, const uint8_t *data, size_t size, double writeMs) {
+    if (d.config.role != Role::meter) return;   // a cable's bytes go nowhere
+    const Link &link = state().link;
+    double byteMs = link.enabled ? 10000.0 / d.port.baudRate : 0;
+    double t = std::max(writeMs, d.txLineFreeMs);
+    for (size_t i = 0; i < size && d.plugged; ++i) {
+        t += byteMs;
+        if (d.pending.empty()) {
+            if (data[i] != kStx) continue;   // noise between frames
+            d.pendingFirstByteMs = writeMs;
+        }
+        d.pending.push_back(data[i]);
+        if (d.pending.size() >= 3 && d.pending.size() == static_cast<size_t>(d.pending[1]) + 3) {
+            frameArrived(d, t);
+            d.pending.clear();
+        }
+    }
+    d.txLineFreeMs = t;
+}
+
+}  // namespace detail
+}  // namespace sim
