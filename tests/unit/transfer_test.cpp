@@ -352,6 +352,35 @@ TEST_F(Transfer, ReplyInPiecesStillAcknowledges)
     EXPECT_EQ(expectedReceived(db), sim::receivedDatabase(0));
 }
 
+TEST_F(Transfer, ExtraAcksQueuedByTheMeterDoNotHideALaterNak)
+{
+    // Frame 1 is answered with four ACKs; frame 2 is NAKed. Read one byte at a time without
+    // discarding, the queued ACKs would be taken for frame 2's answer and the NAK lost.
+    sim::Faults f;
+    f.rawReplyAtFrame = 1;
+    f.rawReply = {ACK, ACK, ACK, ACK};
+    f.nakAtFrame = 2;
+    addMeter(f);
+    useDatabase(makeDatabase(1000));
+    run();
+    EXPECT_EQ(std::vector<std::string>{"Error - Handshake not received"}, boxTexts());
+    EXPECT_EQ(3u, sim::frames(0).size());
+    EXPECT_FALSE(sim::databaseComplete(0));
+}
+
+TEST_F(Transfer, JunkAfterAnAckIsNotTakenForTheNextReply)
+{
+    sim::Faults f;
+    f.rawReplyAtFrame = 1;
+    f.rawReply = {ACK, NAK, 0x41};
+    addMeter(f);
+    std::vector<unsigned char> db = makeDatabase(1000);
+    useDatabase(db);
+    run();
+    EXPECT_EQ(std::vector<std::string>{"Transfer Complete!"}, boxTexts());
+    EXPECT_EQ(expectedReceived(db), sim::receivedDatabase(0));
+}
+
 // --- The END reply --------------------------------------------------------------------------
 
 struct EndCase {

@@ -120,6 +120,25 @@ TEST_F(Versions, AnswerInPiecesOfThreeAndTenIsJoined)
     EXPECT_EQ(std::vector<std::string>{"KPLX V2.1"}, items());
 }
 
+TEST_F(Versions, FrameStillArrivingAfterFiveBytesIsWaitedFor)
+{
+    // ACK alone, then ten bytes: five bytes are in, but the frame LEN announces is not.
+    std::vector<uint8_t> answer = versionAnswer("KPLX Meter V2.10");
+    addRawMeter(answer, {1, 10});
+    EXPECT_EQ(1, queryMeters(list));
+    EXPECT_EQ(std::vector<std::string>{"KPLX Meter V2.10"}, items());
+}
+
+TEST_F(Versions, FrameInMoreThanFivePiecesIsSkippedWithinFiveReads)
+{
+    std::vector<uint8_t> answer = versionAnswer("KPLX Meter V2.10");
+    addRawMeter(answer, {1, 1, 1, 1, 1, 1});
+    double before = sim::nowMs();
+    EXPECT_EQ(0, queryMeters(list));
+    EXPECT_TRUE(items().empty());
+    EXPECT_LT(sim::nowMs() - before, 5 * 200.0 + 100);
+}
+
 TEST_F(Versions, BadChecksumIsSkipped)
 {
     std::vector<uint8_t> answer = versionAnswer("KPLX Meter V2.10");
