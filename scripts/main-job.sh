@@ -33,13 +33,14 @@ wait-exit 0
 EOF
 
 outcome=$(grep -o 'box: "[^"]*"' "$OUT/drive.log" | tail -n1 | cut -d'"' -f2)
-seconds=$(grep -o '[0-9.]* s after [a-z ]*menu[^;]*' "$OUT/drive.log" | tail -n1 | cut -d' ' -f1)
-if cmp -s "$SAMPLE_DB" "$DB_OUT"; then same="identical"; else same="DIFFERENT"; fi
+seconds=$(grep 'box: ' "$OUT/drive.log" | grep -o '[0-9.]* s after menu 32779' | tail -n1 | cut -d' ' -f1)
+if cmp -s -n "$(stat -c %s "$SAMPLE_DB")" "$SAMPLE_DB" "$DB_OUT"; then same="identical"; else same="DIFFERENT"; fi
 frames=$(grep -c . "$FRAMES_OUT" || true)
 
 echo
 echo "outcome:      $outcome"
-echo "database:     $(stat -c %s "$SAMPLE_DB") bytes sent, $(stat -c %s "$DB_OUT" 2>/dev/null || echo 0) kept by the meter: $same"
+# The meter keeps whole blocks: the sample, then the trailer and zeros up to the last block's end.
+echo "database:     $(stat -c %s "$SAMPLE_DB") bytes of sample, the meter's first $(stat -c %s "$SAMPLE_DB") of $(stat -c %s "$DB_OUT" 2>/dev/null || echo 0) kept bytes: $same"
 echo "frames:       $frames logged by the meter"
 echo "transfer:     ${seconds:-?} s from the Transfer command to the message"
 echo "screenshot:   $OUT/mid-transfer.png"
