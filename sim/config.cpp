@@ -146,6 +146,11 @@ std::string directive(Parsed &p, const std::string &key, const std::string &rest
         }
         return "";
     }
+    if (key == "eeprom-fail-from-open") {
+        if (args.size() != 1 || !toNumber(args[0], 0x7FFFFFFF, n)) return key + " needs an open number";
+        f.eepromFailFromOpen = static_cast<int>(n);
+        return "";
+    }
     if (key == "eeprom-fail" || key == "open-fail") {
         if (!args.empty()) return key + " takes nothing";
         (key == "eeprom-fail" ? f.eepromReadFails : f.openFails) = true;

@@ -71,6 +71,7 @@ SIM_ENTRY FT_Open(int deviceNumber, FT_HANDLE *handle) {
     if (d == nullptr) return FT_DEVICE_NOT_FOUND;
     if (d->handle != 0 || d->config.faults.openFails) return FT_DEVICE_NOT_OPENED;
     d->handle = sim::detail::newHandle();
+    d->opens += 1;
     d->port = sim::Port();
     d->port.open = true;
     d->rx.clear();
@@ -205,7 +206,9 @@ SIM_ENTRY FT_EE_Read(FT_HANDLE handle, PFT_PROGRAM_DATA data) {
     FT_STATUS s = usable(handle, d);
     if (s != FT_OK) return s;
     if (data == nullptr) return FT_INVALID_PARAMETER;
-    if (d->config.faults.eepromReadFails) return FT_EEPROM_READ_FAILED;
+    const sim::Faults &f = d->config.faults;
+    if (f.eepromReadFails || (f.eepromFailFromOpen >= 0 && d->opens - 1 >= f.eepromFailFromOpen))
+        return FT_EEPROM_READ_FAILED;
     return sim::detail::fillProgramData(d->config.eeprom, data);
 }
 

@@ -31,6 +31,7 @@ struct Device {
     DeviceConfig config;
     bool plugged = true;
     uintptr_t handle = 0;         // 0 while closed
+    int opens = 0;                // successful FT_Open calls so far
     Port port;
     std::deque<RxByte> rx;
     // The meter's side.

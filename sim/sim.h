@@ -42,6 +42,8 @@ struct Faults {
     int unplugAtFrame = -1;              // unplugged when this frame arrives: no reply, every later
                                          // call on the handle fails with FT_IO_ERROR, gone from the listing
     bool eepromReadFails = false;        // FT_EE_Read returns FT_EEPROM_READ_FAILED
+    int eepromFailFromOpen = -1;         // the same on the handles of this FT_Open and later ones,
+                                         // counted from 0 (-1 = never)
     bool openFails = false;              // FT_Open returns FT_DEVICE_NOT_OPENED
 };
 

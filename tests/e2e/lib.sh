@@ -150,13 +150,18 @@ e2e_use_utility() {
   E2E_APP=$(e2e_win "$APP")
 }
 
-# installed: the simulator is the system's driver; missing: there is none.
+# installed: the simulator is the system's driver; missing: there is none; missing17: the
+# simulator built without ordinal 17 (FT_SetTimeouts) is the system's driver.
 e2e_driver() {
   local sys=$WINEPREFIX/drive_c/windows/system32/Ftd2xx.dll
+  local broken=${E2E_SIM_MISSING17_DLL:-$E2E_BUILD/missing17/Ftd2xx.dll}
   case $1 in
     installed) cp "$SIM_DLL" "$sys" ;;
     missing) rm -f "$sys" ;;
-    *) e2e_die "e2e_driver installed|missing" ;;
+    missing17)
+      [ -f "$broken" ] || e2e_die "no $broken: build the ftd2xx_missing17 target"
+      cp "$broken" "$sys" ;;
+    *) e2e_die "e2e_driver installed|missing|missing17" ;;
   esac
 }
 
@@ -214,6 +219,16 @@ e2e_drive() {
 # ------------------------------------------------------------------ checks
 
 e2e_check_frames() { "$PYTHON" "$E2E_SRC/check_frames.py" "$@"; }
+
+# FRAMES K HEX: the meter's reply to frame K (from 0) in the frame log was HEX ("-": none), so
+# a fault was injected where the scenario meant it.
+e2e_check_reply() {
+  local log=$1 k=$2 want=$3 got
+  got=$(awk -v k="$k" 'NF { if (n++ == k) { print (NF >= 6 ? $6 : "?"); exit } }' "$log")
+  [ -n "$got" ] || e2e_die "$log has no frame $k"
+  [ "$got" = "$want" ] || e2e_die "$log: the reply to frame $k was $got, expected $want"
+  e2e_log "ok: the reply to frame $k was $want"
+}
 
 # The progress bar in a screenshot, against the client origin kplx-drive printed.
 e2e_check_bar() {
@@ -273,3 +288,72 @@ e2e_end_reply_scenario() {
 
 e2e_make_db() { "$PYTHON" "$E2E_SRC/images.py" db "$@"; }          # SIZE SEED OUT
 e2e_raw_image() { "$PYTHON" "$E2E_SRC/images.py" append "$@"; }    # EXE DB OUT [--size N] [--tag T]
+
+# The meter is unplugged when frame K of the sample arrives (it takes the frame, never answers,
+# and every later call on its handle fails): BOX, error icon, within MAX ms of Transfer (0: no
+# limit); the meter logged frames 0..K and kept KEPT blocks; the window stays usable, and a
+# second Transfer finds no device to open ("USB Port Error") and sends nothing more.
+e2e_unplug_scenario() {
+  local k=$1 box=$2 max=$3 kept=$4
+  e2e_use_utility "$SAMPLE_EXE"
+  e2e_driver installed
+  e2e_meter_config "unplug-at $k"
+  e2e_drive < <(
+    echo 'launch ${E2E_APP}'
+    echo 'wait-window'
+    echo 'move 0 0'
+    echo 'menu 32779'
+    echo "wait-box \"$box\" error 60000 max=$max"
+    echo 'ok'
+    echo 'expect-no-box 1000'
+    echo 'shot bar-after-unplug'
+    echo 'usable'
+    echo 'copy-file ${FRAMES_OUT_W} ${E2E_WORK}\frames-after-unplug.txt'
+    echo 'copy-file ${DB_OUT_W} ${E2E_WORK}\db-after-unplug.bin'
+    echo 'menu 32779'
+    echo 'expect-box "USB Port Error" error 20000'
+    echo 'expect-no-box 1000'
+    echo 'shot bar-after-retry'
+    echo 'usable'
+    echo 'menu 32771'
+    echo 'wait-exit 0'
+  )
+  e2e_check_bar bar-after-unplug --idle
+  e2e_check_bar bar-after-retry --idle
+  e2e_check_reply "$WORK/frames-after-unplug.txt" "$k" -
+  e2e_check_frames --image "$APP" --frames "$WORK/frames-after-unplug.txt" --expect "upto:$k" \
+    --database-out "$WORK/db-after-unplug.bin" --kept-blocks "$kept"
+  # Written again at exit: nothing reached the meter after the unplug.
+  e2e_check_frames --image "$APP" --frames "$FRAMES_OUT" --expect "upto:$k" \
+    --database-out "$DB_OUT" --kept-blocks "$kept"
+}
+
+# ------------------------------------------------------------------ drive-script pieces
+# Each prints drive steps; a scenario joins them: e2e_drive < <(e2e_steps_start; ...).
+
+# Start the utility (E2E_LAUNCH replaces the launch step) and put its window at the corner.
+e2e_steps_start() { printf '%s\n' "${E2E_LAUNCH:-launch \${E2E_APP\}}" wait-window 'move 0 0'; }
+
+# One Transfer that ends in exactly one box, BOX with ICON ("error", "info"), then a window
+# that works. Further words are the wait's options (a timeout in ms, min=, max=).
+e2e_steps_transfer() {
+  local box=$1 icon=$2
+  shift 2
+  printf '%s\n' 'menu 32779' "expect-box \"$box\" $icon ${*:-20000}" 'expect-no-box 1000' usable
+}
+
+# One Transfer whose handshake error box is dismissed, leaving a blank bar for the shot SHOT.
+e2e_steps_failed_transfer() {
+  local shot=$1
+  shift
+  printf '%s\n' 'menu 32779' "wait-box \"Error - Handshake not received\" error ${*:-30000}" ok 'expect-no-box 1000' \
+    "shot $shot" usable
+}
+
+# The meter's files as they stand now, kept under NAME in the work folder.
+e2e_steps_keep_frames() { printf '%s\n' "copy-file \${FRAMES_OUT_W} \${E2E_WORK}\\$1"; }
+
+e2e_steps_exit() { printf '%s\n' 'menu 32771' 'wait-exit 0'; }
+
+# The whole drive of a scenario with one Transfer and one box.
+e2e_transfer_once() { e2e_drive < <(e2e_steps_start; e2e_steps_transfer "$@"; e2e_steps_exit); }

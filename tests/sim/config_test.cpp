@@ -30,7 +30,8 @@ TEST_F(Config, DirectivesReachTheDevices) {
     ASSERT_TRUE(load("# two meters and a cable\ntime-scale 0.5\nlink latency-ms 2 process-ms 3\n"
                      "device meter\nversion KPLX Meter V3.00   # comment\nvendor-id 0x0403\ncbus4 7\n"
                      "raw-at 5 15 0602\npieces 3 10\n"
-                     "device cable\n  open-fail\nunplug-at 2\n\ndevice meter\nserial ABC\n"));
+                     "device cable\n  open-fail\nunplug-at 2\n\ndevice meter\nserial ABC\n"
+                     "eeprom-fail-from-open 0x2\n"));
     ASSERT_EQ(3, sim::deviceCount());
     const sim::DeviceConfig &a = sim::device(0);
     EXPECT_EQ("KPLX Meter V3.00", a.version);
@@ -42,13 +43,18 @@ TEST_F(Config, DirectivesReachTheDevices) {
     EXPECT_TRUE(sim::device(1).faults.openFails);
     EXPECT_EQ(2, sim::device(1).faults.unplugAtFrame);
     EXPECT_EQ("ABC", sim::device(2).eeprom.serialNumber);
+    EXPECT_EQ(-1, a.faults.eepromFailFromOpen);
+    EXPECT_EQ(2, sim::device(2).faults.eepromFailFromOpen);
+    EXPECT_FALSE(sim::device(2).faults.eepromReadFails);
 }
 
 TEST_F(Config, ErrorsNameTheLineAndChangeNothing) {
     sim::reset();
     sim::useDefaultConfig();
     for (const char *text : {"device meter\nwobble 1\n", "description X\n", "device meter\nraw-at 1 0G\n",
-                             "device meter\nnak-at -1\n", "time-scale 0\n", "link latency-ms\n"}) {
+                             "device meter\nnak-at -1\n", "time-scale 0\n", "link latency-ms\n",
+                             "device meter\neeprom-fail-from-open\n", "device meter\neeprom-fail-from-open -1\n",
+                             "device meter\neeprom-fail-from-open 1 2\n"}) {
         EXPECT_FALSE(load(text)) << text;
         EXPECT_EQ(1, sim::deviceCount());
     }

@@ -85,6 +85,35 @@ TEST_F(Faults, EepromAndOpenFailures) {
     EXPECT_EQ(FT_IO_ERROR, eeRead(handle, &data));
 }
 
+TEST_F(Faults, EepromFailsFromTheGivenOpenOn) {
+    meter.faults.eepromFailFromOpen = 1;
+    start({meter});   // open 0
+    FT_PROGRAM_DATA data{};
+    char manufacturer[32], manufacturerId[16], description[64], serial[16];
+    data.Signature2 = 0xFFFFFFFF;
+    data.Version = 2;
+    data.Manufacturer = manufacturer;
+    data.ManufacturerId = manufacturerId;
+    data.Description = description;
+    data.SerialNumber = serial;
+    EXPECT_EQ(FT_OK, eeRead(handle, &data));
+    EXPECT_STREQ("Quorvel KPLX", description);
+    EXPECT_EQ(FT_OK, eeRead(handle, &data));   // the same handle still reads
+    ASSERT_EQ(FT_OK, close(handle));
+    for (int later = 1; later <= 2; ++later) {
+        ASSERT_EQ(FT_OK, open(0, &handle)) << later;
+        EXPECT_EQ(FT_EEPROM_READ_FAILED, eeRead(handle, &data)) << later;
+        ASSERT_EQ(FT_OK, close(handle));
+    }
+    // A failed open is not counted.
+    sim::DeviceConfig busy = sim::defaultConfig(sim::Role::meter);
+    busy.faults.eepromFailFromOpen = 1;
+    start({busy});
+    FT_HANDLE other = nullptr;
+    EXPECT_EQ(FT_DEVICE_NOT_OPENED, open(0, &other));
+    EXPECT_EQ(FT_OK, eeRead(handle, &data));
+}
+
 TEST(Ordinals, MissingOnesAreNotFoundUntilReset) {
     sim::reset();
     sim::setMissingOrdinals({FT_ORDINAL_SET_TIMEOUTS});

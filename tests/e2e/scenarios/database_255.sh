@@ -5,15 +5,6 @@ e2e_pack "$OUT/db255.bin" "$OUT/kplx-loader-255.exe"
 e2e_use_utility "$OUT/kplx-loader-255.exe"
 e2e_driver installed
 e2e_meter_config
-e2e_drive <<'EOF'
-launch ${E2E_APP}
-wait-window
-move 0 0
-menu 32779
-expect-box "Transfer Complete!" info 20000
-usable
-menu 32771
-wait-exit 0
-EOF
+e2e_transfer_once "Transfer Complete!" info
 e2e_check_frames --image "$APP" --db "$OUT/db255.bin" --data-frames 2 \
   --frames "$FRAMES_OUT" --expect full --database-out "$DB_OUT"

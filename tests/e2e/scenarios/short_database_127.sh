@@ -5,15 +5,5 @@ e2e_raw_image "$UTILITY" "$OUT/db127.bin" "$OUT/kplx-loader-127.exe"
 e2e_use_utility "$OUT/kplx-loader-127.exe"
 e2e_driver installed
 e2e_meter_config
-e2e_drive <<'EOF'
-launch ${E2E_APP}
-wait-window
-move 0 0
-menu 32779
-expect-box "Invalid binary file" error 20000
-expect-no-box 1000
-usable
-menu 32771
-wait-exit 0
-EOF
+e2e_transfer_once "Invalid binary file" error
 e2e_check_no_frames
