@@ -496,16 +496,12 @@ HWND findDialogWindow(HWND except = NULL)
     return NULL;
 }
 
-// The capture of a screen rectangle as 0x00RRGGBB pixels.
-std::vector<uint32_t> captureScreen(const RECT &r)
+// What `draw(memory DC, screen DC, bits)` paints into a w x h memory bitmap, as 0x00RRGGBB pixels.
+template <typename Draw> std::vector<uint32_t> drawnPixels(int w, int h, Draw draw)
 {
-    int w = r.right - r.left, h = r.bottom - r.top;
-    std::vector<uint32_t> px;
-    if (w <= 0 || h <= 0)
-        return px;
     HDC screen = GetDC(NULL);
     HDC mem = CreateCompatibleDC(screen);
-    BITMAPINFO bi = {};
+    BITMAPINFO bi = {};   // 32-bit top-down, so rows come out in screen order
     bi.bmiHeader.biSize = sizeof bi.bmiHeader;
     bi.bmiHeader.biWidth = w;
     bi.bmiHeader.biHeight = -h;
@@ -515,9 +511,10 @@ std::vector<uint32_t> captureScreen(const RECT &r)
     void *bits = nullptr;
     HBITMAP bmp = CreateDIBSection(mem, &bi, DIB_RGB_COLORS, &bits, NULL, 0);
     HGDIOBJ old = SelectObject(mem, bmp);
-    BitBlt(mem, 0, 0, w, h, screen, r.left, r.top, SRCCOPY | CAPTUREBLT);
+    uint32_t *first = static_cast<uint32_t *>(bits);
+    draw(mem, screen, first);
     GdiFlush();
-    px.assign(static_cast<uint32_t *>(bits), static_cast<uint32_t *>(bits) + w * h);
+    std::vector<uint32_t> px(first, first + w * h);
     for (auto &p : px)
         p &= 0xFFFFFF;
     SelectObject(mem, old);
@@ -527,31 +524,23 @@ std::vector<uint32_t> captureScreen(const RECT &r)
     return px;
 }
 
+// The capture of a screen rectangle.
+std::vector<uint32_t> captureScreen(const RECT &r)
+{
+    int w = r.right - r.left, h = r.bottom - r.top;
+    if (w <= 0 || h <= 0)
+        return std::vector<uint32_t>();
+    return drawnPixels(w, h, [&](HDC mem, HDC screen, uint32_t *) {
+        BitBlt(mem, 0, 0, w, h, screen, r.left, r.top, SRCCOPY | CAPTUREBLT);
+    });
+}
+
 std::vector<uint32_t> renderIcon(HICON icon, int w, int h, uint32_t background)
 {
-    HDC screen = GetDC(NULL);
-    HDC mem = CreateCompatibleDC(screen);
-    BITMAPINFO bi = {};
-    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-    bi.bmiHeader.biWidth = w;
-    bi.bmiHeader.biHeight = -h;
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
-    bi.bmiHeader.biCompression = BI_RGB;
-    void *bits = nullptr;
-    HBITMAP bmp = CreateDIBSection(mem, &bi, DIB_RGB_COLORS, &bits, NULL, 0);
-    HGDIOBJ old = SelectObject(mem, bmp);
-    std::fill(static_cast<uint32_t *>(bits), static_cast<uint32_t *>(bits) + w * h, background);
-    DrawIconEx(mem, 0, 0, icon, w, h, 0, NULL, DI_NORMAL);
-    GdiFlush();
-    std::vector<uint32_t> px(static_cast<uint32_t *>(bits), static_cast<uint32_t *>(bits) + w * h);
-    for (auto &p : px)
-        p &= 0xFFFFFF;
-    SelectObject(mem, old);
-    DeleteObject(bmp);
-    DeleteDC(mem);
-    ReleaseDC(NULL, screen);
-    return px;
+    return drawnPixels(w, h, [&](HDC mem, HDC, uint32_t *bits) {
+        std::fill(bits, bits + w * h, background);
+        DrawIconEx(mem, 0, 0, icon, w, h, 0, NULL, DI_NORMAL);
+    });
 }
 
 double meanDifference(const std::vector<uint32_t> &a, const std::vector<uint32_t> &b)
@@ -796,21 +785,13 @@ void dialogBitmap(const std::string &module, long id, long top)
     BITMAP info;
     GetObjectA(bmp, sizeof info, &info);
     int w = info.bmWidth, h = info.bmHeight;
-    HDC screen = GetDC(NULL);
-    HDC mem = CreateCompatibleDC(screen);
-    BITMAPINFO bi = {};
-    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-    bi.bmiHeader.biWidth = w;
-    bi.bmiHeader.biHeight = -h;
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
-    bi.bmiHeader.biCompression = BI_RGB;
-    std::vector<uint32_t> want(static_cast<size_t>(w) * h);
-    GetDIBits(mem, bmp, 0, h, want.data(), &bi, DIB_RGB_COLORS);
-    for (auto &p : want)
-        p &= 0xFFFFFF;
-    DeleteDC(mem);
-    ReleaseDC(NULL, screen);
+    std::vector<uint32_t> want = drawnPixels(w, h, [&](HDC mem, HDC, uint32_t *) {
+        HDC source = CreateCompatibleDC(mem);
+        HGDIOBJ old = SelectObject(source, bmp);
+        BitBlt(mem, 0, 0, w, h, source, 0, 0, SRCCOPY);
+        SelectObject(source, old);
+        DeleteDC(source);
+    });
     DeleteObject(bmp);
     FreeLibrary(m);
 
