@@ -5,14 +5,31 @@
 #include <fstream>
 #include <sstream>
 
+#include <stdlib.h>
+#include <unistd.h>
+
 using simtest::Bytes;
 using simtest::frame;
 
 namespace {
 
+// ctest runs each test in a process of its own, side by side: each gets a folder of its own.
 class Config : public simtest::SimTest {
 protected:
-    std::string dir = ::testing::TempDir();
+    std::string dir;
+
+    void SetUp() override {
+        simtest::SimTest::SetUp();
+        std::string pattern = ::testing::TempDir() + "kplx-sim-config-XXXXXX";
+        ASSERT_NE(nullptr, mkdtemp(&pattern[0]));
+        dir = pattern + "/";
+    }
+    void TearDown() override {
+        for (const char *f : {"sim_config.txt", "sim_db.bin", "sim_frames.txt"})
+            std::remove((dir + f).c_str());
+        rmdir(dir.c_str());
+        simtest::SimTest::TearDown();
+    }
 
     bool load(const std::string &text) {
         std::ofstream(dir + "sim_config.txt") << text;
