@@ -5,6 +5,7 @@
 #include "protocol/transfer.h"
 #include "usb/com_access.h"
 
+#include <cctype>
 #include <cstring>
 
 namespace {
@@ -389,6 +390,8 @@ struct EndCase {
     std::vector<std::string> boxes;
 };
 
+void PrintTo(const EndCase &c, std::ostream *os) { *os << c.what; }
+
 class EndReply : public Transfer, public ::testing::WithParamInterface<EndCase> {};
 
 TEST_P(EndReply, DecidesCompleteOrError)
@@ -419,7 +422,13 @@ INSTANTIATE_TEST_SUITE_P(Variants, EndReply,
         EndCase{"success after junk", {0x15, 0x00, 0x00, 'S', 'U', 'C', 'C', 'E', 'S', 'S'}, complete},
         EndCase{"other letters", {0x15, 0x00, 0x00, 'F', 'A', 'I', 'L', 'U', 'R', 'E'}, error},
         EndCase{"nak alone", {0x15}, error},
-        EndCase{"no answer", {}, error}));
+        EndCase{"no answer", {}, error}),
+    [](const ::testing::TestParamInfo<EndCase> &info) {
+        std::string name;
+        for (const char *p = info.param.what; *p; ++p)
+            name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+        return name;
+    });
 
 // --- Restarting -----------------------------------------------------------------------------
 
