@@ -1057,6 +1057,8 @@ int main(int argc, char **argv)
         std::printf("usage: kplx-drive -f SCRIPT | kplx-drive -e STEP [STEP...]\n");
         return 2;
     }
+    // The first line tells the scripts that Wine did start us.
+    say("kplx-drive: %zu line(s)", lines.size());
     for (size_t i = 0; i < lines.size(); ++i) {
         lineNo = static_cast<int>(i + 1);
         std::vector<std::string> w = splitWords(lines[i]);

@@ -208,6 +208,17 @@ e2e_drive() {
   E2E_SHOT_PID=$!
   e2e_log "driving ($script)"
   e2e_wine "${E2E_DRIVE_TIMEOUT:-150}" "$(e2e_win "$E2E_DRIVE")" -f "$(e2e_win "$script")" >"$OUT/drive.log" 2>&1 || rc=$?
+  # Wine itself can fail to start a program now and then (it returns 1 before kplx-drive
+  # prints its first line). The utility was never launched then, so one fresh try is fair.
+  if [ "$rc" -ne 0 ] && ! grep -q 'kplx-drive: ' "$OUT/drive.log"; then
+    e2e_log "wine did not start kplx-drive (exit $rc, output: $(head -c 500 "$OUT/drive.log" | tr '\n' ' ')); wine processes:"
+    ps -eo pid,etimes,args | grep -i '[w]ine' | sed 's/^/  | /' || true
+    mv "$OUT/drive.log" "$OUT/drive-not-started.log"
+    e2e_wineserver_stop
+    rc=0
+    e2e_log "driving again ($script)"
+    WINEDEBUG=-all,err+all e2e_wine "${E2E_DRIVE_TIMEOUT:-150}" "$(e2e_win "$E2E_DRIVE")" -f "$(e2e_win "$script")" >"$OUT/drive.log" 2>&1 || rc=$?
+  fi
   kill "$E2E_SHOT_PID" 2>/dev/null || true
   wait "$E2E_SHOT_PID" 2>/dev/null || true
   E2E_SHOT_PID=
