@@ -200,6 +200,11 @@ e2e_shot_server() {
   done
 }
 
+# kplx-drive on the script file given, its output in $OUT/drive.log.
+e2e_drive_run() {
+  e2e_wine "${E2E_DRIVE_TIMEOUT:-150}" "$(e2e_win "$E2E_DRIVE")" -f "$(e2e_win "$1")" >"$OUT/drive.log" 2>&1
+}
+
 # Runs the drive script from standard input; its log is $OUT/drive.log.
 e2e_drive() {
   local script=$OUT/script.drive rc=0
@@ -207,7 +212,7 @@ e2e_drive() {
   e2e_shot_server &
   E2E_SHOT_PID=$!
   e2e_log "driving ($script)"
-  e2e_wine "${E2E_DRIVE_TIMEOUT:-150}" "$(e2e_win "$E2E_DRIVE")" -f "$(e2e_win "$script")" >"$OUT/drive.log" 2>&1 || rc=$?
+  e2e_drive_run "$script" || rc=$?
   # Wine itself can fail to start a program now and then (it returns 1 before kplx-drive
   # prints its first line). The utility was never launched then, so one fresh try is fair.
   if [ "$rc" -ne 0 ] && ! grep -q 'kplx-drive: ' "$OUT/drive.log"; then
@@ -217,7 +222,7 @@ e2e_drive() {
     e2e_wineserver_stop
     rc=0
     e2e_log "driving again ($script)"
-    WINEDEBUG=-all,err+all e2e_wine "${E2E_DRIVE_TIMEOUT:-150}" "$(e2e_win "$E2E_DRIVE")" -f "$(e2e_win "$script")" >"$OUT/drive.log" 2>&1 || rc=$?
+    WINEDEBUG=-all,err+all e2e_drive_run "$script" || rc=$?
   fi
   kill "$E2E_SHOT_PID" 2>/dev/null || true
   wait "$E2E_SHOT_PID" 2>/dev/null || true
