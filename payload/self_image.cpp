@@ -9,8 +9,6 @@
 SelfImage selfImage;
 int quietMode;
 
-static const char trailerTag[] = "DATA";
-
 static int cannotOpen()
 {
     if (!quietMode)
@@ -100,19 +98,13 @@ int validateTrailer()
     if (selfImage.buffer == NULL || selfImage.fileSize < TRAILER_SIZE)
         return 0;
 
-    const unsigned char *end = selfImage.buffer + selfImage.fileSize;
-    if (memcmp(end - 4, trailerTag, 4) != 0)
-        return 0;
+    kplx::core::Trailer trailer = kplx::core::parseTrailer(
+        selfImage.buffer + selfImage.fileSize - TRAILER_SIZE, TRAILER_SIZE, selfImage.fileSize);
+    if (trailer.status != kplx::core::TrailerStatus::found)
+        return 0;   // no "DATA", a database under one block, or one reaching before the file
 
-    const unsigned char *n = end - TRAILER_SIZE;
-    DWORD databaseSize = static_cast<DWORD>(n[0]) | (static_cast<DWORD>(n[1]) << 8) |
-                         (static_cast<DWORD>(n[2]) << 16) | (static_cast<DWORD>(n[3]) << 24);
-    // A size that reaches before the start of the file describes no database in it.
-    if (databaseSize > selfImage.fileSize - TRAILER_SIZE)
-        return 0;
-
-    selfImage.databaseOffset = selfImage.fileSize - databaseSize - TRAILER_SIZE;
-    return static_cast<int>(databaseSize >> 7);
+    selfImage.databaseOffset = static_cast<DWORD>(trailer.offset);
+    return static_cast<int>(trailer.blockCount);
 }
 
 const unsigned char *blockAddress(int k)
@@ -122,12 +114,22 @@ const unsigned char *blockAddress(int k)
 
 void copyBlock(int k, unsigned char block[BLOCK_SIZE])
 {
-    memset(block, 0, BLOCK_SIZE);
-    DWORD start = selfImage.databaseOffset + static_cast<DWORD>(k) * BLOCK_SIZE;
-    if (selfImage.buffer == NULL || k < 0 || start >= selfImage.fileSize)
+    if (k < 0 || selfImage.buffer == NULL) {
+        memset(block, 0, BLOCK_SIZE);
         return;
-    DWORD available = selfImage.fileSize - start;
-    memcpy(block, blockAddress(k), available < BLOCK_SIZE ? available : BLOCK_SIZE);
+    }
+    kplx::core::copyDataBlock(databaseView(), static_cast<uint64_t>(k), block);
+}
+
+kplx::core::DatabaseView databaseView()
+{
+    kplx::core::DatabaseView view;
+    view.image = selfImage.buffer;
+    view.imageSize = selfImage.fileSize;
+    view.offset = selfImage.databaseOffset;
+    if (selfImage.fileSize >= TRAILER_SIZE + selfImage.databaseOffset)
+        view.size = selfImage.fileSize - TRAILER_SIZE - selfImage.databaseOffset;
+    return view;
 }
 
 void freeSelfImage()

@@ -3,6 +3,8 @@
 // The database is sent in 128-byte blocks; the last block runs into the trailer and beyond.
 #pragma once
 
+#include "core/database.h"
+
 #include <windows.h>
 
 #define BLOCK_SIZE 128
@@ -31,5 +33,8 @@ const unsigned char *blockAddress(int k);
 // Copies data block k into `block`. The last block runs past the end of the file; the bytes
 // that lie beyond it are sent as zeros, never read from outside the buffer.
 void copyBlock(int k, unsigned char block[BLOCK_SIZE]);
+
+// The loaded image and its validated database, as the conversation core sees them.
+kplx::core::DatabaseView databaseView();
 
 void freeSelfImage();

@@ -9,10 +9,6 @@
 
 TransferState transfer;
 
-static const char databaseCommand[] = "DATABASE";
-static const char endCommand[] = "END";
-static const char successText[] = "SUCCESS";
-
 void stopTimers(HWND window)
 {
     KillTimer(window, STEP_TIMER);
@@ -22,6 +18,9 @@ void stopTimers(HWND window)
 
 void startTransfer(HWND window)
 {
+    // Posted into a message box's modal loop while a step runs: that step still owns the port.
+    if (transfer.busy)
+        return;
     transfer.active = 0;
     stopTimers(window);
     InvalidateRect(window, NULL, TRUE);
@@ -69,27 +68,15 @@ void startTransfer(HWND window)
 // (each waits up to the read timeout). A failed read counts as an empty one.
 static void collectReply(ComAccess &port, unsigned char *reply, DWORD replyLength)
 {
-    DWORD total = 0;
-    int emptyReads = 0;
-    while (total < 1 && emptyReads < 2) {
+    kplx::core::ReplyWait wait;
+    while (!wait.finished()) {
         DWORD n = 0;
         if (port.readBytes(reply, replyLength) == FT_OK)
             n = port.bytesRead;
         if (n > replyLength)
             n = replyLength;   // never trust a count beyond what was asked for
-        if (n != 0)
-            total += n;
-        else
-            emptyReads++;
+        wait.record(n);
     }
-}
-
-// The END reply is confirmed by an ACK, or by the "SUCCESS" frame that follows it.
-static bool endConfirmed(const unsigned char *reply)
-{
-    if (reply[0] == ACK || reply[1] == STX || reply[2] == sizeof successText - 1)
-        return true;
-    return memcmp(reply + 3, successText, sizeof successText - 1) == 0;
 }
 
 static void failTransfer(HWND window, int message)
@@ -103,19 +90,10 @@ static void failTransfer(HWND window, int message)
 // Sends this step's frame; returns the number of reply bytes to ask for.
 static DWORD sendStepFrame(ComAccess &port)
 {
-    int step = transfer.stepIndex;
-    if (step == 0) {
-        sendPacket(port, databaseCommand, sizeof databaseCommand - 1);
-        return 1;
-    }
-    if (step == transfer.stepCount - 1) {
-        sendPacket(port, endCommand, sizeof endCommand - 1);
-        return END_REPLY_LENGTH;
-    }
-    unsigned char block[BLOCK_SIZE];
-    copyBlock(step - 1, block);
-    sendPacket(port, block, BLOCK_SIZE);
-    return 1;
+    unsigned char payload[kplx::core::kMaxStepPayload];
+    size_t length = kplx::core::stepPayload(databaseView(), transfer.stepIndex, payload);
+    sendPacket(port, payload, static_cast<int>(length));
+    return static_cast<DWORD>(kplx::core::replyLength(kplx::core::stepAt(transfer.stepIndex, transfer.stepCount)));
 }
 
 void transferStep(HWND window)
@@ -125,7 +103,7 @@ void transferStep(HWND window)
     transfer.busy = 1;
     ComAccess &port = *transfer.port;
 
-    if (transfer.stepIndex == -1) {
+    if (transfer.stepIndex == kplx::core::kSetupStep) {
         port.purgeReceive();
         port.setTimeouts(TRANSFER_READ_TIMEOUT_MS, TRANSFER_WRITE_TIMEOUT_MS);
     } else {
@@ -141,11 +119,11 @@ void transferStep(HWND window)
         collectReply(port, reply, replyLength);
 
         if (transfer.stepIndex == transfer.stepCount - 1) {
-            if (!endConfirmed(reply)) {
+            if (!kplx::core::endConfirmed(reply)) {
                 // Not confirmed and no "SUCCESS": the meter did not take the database.
                 failTransfer(window, MSG_TRANSFER_ERROR);
             }
-        } else if (reply[0] != ACK) {
+        } else if (!kplx::core::acknowledged(reply)) {
             failTransfer(window, MSG_HANDSHAKE_NOT_RECEIVED);
         }
     }

@@ -4,6 +4,9 @@
 // Every frame waits for an ACK; "END" is confirmed by ACK and a "SUCCESS" frame.
 #pragma once
 
+#include "core/replies.h"
+#include "core/steps.h"
+
 #include <windows.h>
 
 class ComAccess;
@@ -13,11 +16,11 @@ class ComAccess;
 #define STEP_PERIOD_MS 10
 #define SETTLE_PERIOD_MS 20
 
-#define TRANSFER_READ_TIMEOUT_MS 6000
-#define TRANSFER_WRITE_TIMEOUT_MS 100
+#define TRANSFER_READ_TIMEOUT_MS kplx::core::kTransferReadTimeoutMs
+#define TRANSFER_WRITE_TIMEOUT_MS kplx::core::kTransferWriteTimeoutMs
 #define TRANSFER_BAUD 115200
-#define END_REPLY_LENGTH 10
-#define REPLY_BUFFER_SIZE 128
+#define END_REPLY_LENGTH kplx::core::kEndReplyLength
+#define REPLY_BUFFER_SIZE kplx::core::kReplyBufferSize
 
 struct TransferState {
     int active;      // a transfer runs: gates painting, timers and stepping

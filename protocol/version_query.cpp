@@ -1,5 +1,6 @@
 #include "protocol/version_query.h"
 
+#include "core/replies.h"
 #include "protocol/packet.h"
 #include "usb/com_access.h"
 #include "usb/driver_library.h"
@@ -9,33 +10,6 @@
 
 static const char versionCommand[] = "VERSION";
 
-// Appends a chunk at reply + total with string-copy semantics: a zero byte ends the copy and
-// the rest of the chunk's place becomes zeros. Bytes beyond the reply buffer are dropped.
-static void appendChunk(unsigned char *reply, size_t capacity, size_t total, const unsigned char *chunk, size_t n)
-{
-    if (total >= capacity)
-        return;
-    if (n > capacity - total)
-        n = capacity - total;
-    size_t i = 0;
-    for (; i < n && chunk[i] != 0; ++i)
-        reply[total + i] = chunk[i];
-    for (; i < n; ++i)
-        reply[total + i] = 0;
-}
-
-// How many bytes the answer needs: at least the first five, and once ACK, STX and LEN are in,
-// the whole frame they announce, so that a frame arriving in several pieces is still joined.
-static size_t replyWanted(const unsigned char *reply, size_t total)
-{
-    if (total < 3 || reply[0] != ACK || reply[1] != STX)
-        return VERSION_MIN_REPLY;
-    size_t frameEnd = 1 + 3 + static_cast<size_t>(reply[2]);   // ACK, STX, LEN, payload, CHK
-    if (frameEnd > REPLY_SIZE_VERSION)
-        frameEnd = REPLY_SIZE_VERSION;
-    return frameEnd > VERSION_MIN_REPLY ? frameEnd : VERSION_MIN_REPLY;
-}
-
 // Asks an open meter for its version; true with the text in `version` for a valid answer.
 static bool askVersion(ComAccess &port, char *version, size_t capacity)
 {
@@ -43,33 +17,19 @@ static bool askVersion(ComAccess &port, char *version, size_t capacity)
     port.purgeReceive();
     port.purgeTransmit();
 
-    unsigned char reply[REPLY_SIZE_VERSION];
     unsigned char chunk[REPLY_SIZE_VERSION];
-    memset(reply, 0, sizeof reply);
     memset(chunk, 0, sizeof chunk);
     sendPacket(port, versionCommand, sizeof versionCommand - 1);
 
-    size_t total = 0;
-    int reads = 0;
-    bool failed = false;
-    while (reply[0] != NAK && total < replyWanted(reply, total) && reads < VERSION_MAX_READS) {
+    kplx::core::VersionAnswer answer;
+    while (answer.wantsMore()) {
         if (port.readBytes(chunk, VERSION_CHUNK_SIZE) != FT_OK) {
-            failed = true;
+            answer.fail();
             break;
         }
-        size_t n = port.bytesRead;
-        if (n > VERSION_CHUNK_SIZE)
-            n = VERSION_CHUNK_SIZE;
-        if (n > 0)
-            appendChunk(reply, sizeof reply, total, chunk, n);
-        total += n;
-        reads++;
+        answer.add(chunk, port.bytesRead);
     }
-
-    if (total == 0 || failed || reply[0] != ACK)
-        return false;
-    size_t available = total < sizeof reply ? total : sizeof reply;
-    return parsePacket(reply + 1, available - 1, version, capacity) != -1;
+    return answer.text(version, capacity) != -1;
 }
 
 // Opens device `index` with its own port object and adds its version when it is a meter.

@@ -130,7 +130,7 @@ static_assert(offsetof(FT_PROGRAM_DATA, Cbus4) == 85, "Cbus4");
 static_assert(sizeof(FT_PROGRAM_DATA) == 88, "FT_PROGRAM_DATA size");
 #endif
 
-// Entry points, bound by ordinal.
+// Entry points, bound by ordinal (the utility never calls one it could not bind).
 typedef FT_STATUS (WINAPI *FtOpenFn)(int deviceNumber, FT_HANDLE *handle);
 typedef FT_STATUS (WINAPI *FtCloseFn)(FT_HANDLE handle);
 typedef FT_STATUS (WINAPI *FtReadFn)(FT_HANDLE handle, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesReturned);
@@ -144,6 +144,11 @@ typedef FT_STATUS (WINAPI *FtSetTimeoutsFn)(FT_HANDLE handle, ULONG readTimeout,
 typedef FT_STATUS (WINAPI *FtListDevicesFn)(PVOID arg1, PVOID arg2, DWORD flags);
 typedef FT_STATUS (WINAPI *FtEeReadFn)(FT_HANDLE handle, PFT_PROGRAM_DATA data);
 typedef FT_STATUS (WINAPI *FtGetDeviceInfoFn)(FT_HANDLE handle, FT_DEVICE *type, LPDWORD id, PCHAR serialNumber, PCHAR description, LPVOID dummy);
+
+// Bound by name, where the library has them.
+typedef FT_STATUS (WINAPI *FtSetLatencyTimerFn)(FT_HANDLE handle, UCHAR latencyMs);
+typedef FT_STATUS (WINAPI *FtGetLatencyTimerFn)(FT_HANDLE handle, UCHAR *latencyMs);
+typedef FT_STATUS (WINAPI *FtSetCharsFn)(FT_HANDLE handle, UCHAR eventChar, UCHAR eventCharEnabled, UCHAR errorChar, UCHAR errorCharEnabled);
 
 #define FT_ORDINAL_OPEN 1
 #define FT_ORDINAL_CLOSE 2

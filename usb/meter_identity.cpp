@@ -1,16 +1,22 @@
 #include "usb/com_access.h"
 
+#include "core/identity.h"
 #include "usb/driver_library.h"
 
 #include <string.h>
 
-// What a meter's bridge carries in its EEPROM.
-static const char meterDescription[] = "Quorvel KPLX";
-#define METER_CBUS4 5
 #define METER_MAX_POWER_MA 90
 
+// A read that fills only part of the record or its strings must never be judged on what an
+// earlier device left there, so everything starts cleared.
 static void prepareRecord(ComAccess &port)
 {
+    memset(&port.programData, 0, sizeof port.programData);
+    memset(port.manufacturer, 0, sizeof port.manufacturer);
+    memset(port.manufacturerId, 0, sizeof port.manufacturerId);
+    memset(port.description, 0, sizeof port.description);
+    memset(port.serialNumber, 0, sizeof port.serialNumber);
+
     FT_PROGRAM_DATA &d = port.programData;
     d.Signature1 = 0x00000000;
     d.Signature2 = 0xFFFFFFFF;
@@ -34,23 +40,16 @@ FT_STATUS ComAccess::checkMeterIdentity()
     if (status != FT_OK)
         return status;   // the previous verdict stands
 
-    // Every test runs; any one deviation marks the device as not a meter.
     const FT_PROGRAM_DATA &d = programData;
-    meterMismatch = 0;
-    if (d.PnP == 1)
-        meterMismatch = 1;
-    if (d.SelfPowered == 1)
-        meterMismatch = 1;
-    if (d.InvertDTR == 0)
-        meterMismatch = 1;
-    if (d.InvertRXD == 1)
-        meterMismatch = 1;
-    if (d.InvertTXD == 1)
-        meterMismatch = 1;
-    if (d.Cbus4 != METER_CBUS4)
-        meterMismatch = 1;
     description[sizeof description - 1] = '\0';   // the library's string may fill the buffer
-    if (strcmp(description, meterDescription) != 0)
-        meterMismatch = 1;
+    kplx::core::EepromFields fields;
+    fields.pnp = d.PnP;
+    fields.selfPowered = d.SelfPowered;
+    fields.invertDtr = d.InvertDTR;
+    fields.invertRxd = d.InvertRXD;
+    fields.invertTxd = d.InvertTXD;
+    fields.cbus4 = d.Cbus4;
+    fields.description = description;
+    meterMismatch = kplx::core::isMeter(fields) ? 0 : 1;
     return status;
 }
