@@ -15,7 +15,7 @@ static const char initialTitle[] = "Quorvel KPLX";
 
 static int runMessageLoop(HACCEL accelerators)
 {
-    MSG msg;
+    MSG msg = {};   // a first GetMessageA that fails leaves it as it was: exit code 0
     while (GetMessageA(&msg, NULL, 0, 0) > 0) {
         if (!TranslateAcceleratorA(msg.hwnd, accelerators, &msg)) {
             TranslateMessage(&msg);

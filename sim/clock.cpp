@@ -1,6 +1,7 @@
 // Virtual and real time. Real time is reported in simulated milliseconds (real ones divided by
 // the time scale), so that logs read the same whichever the scale.
 #include "sim/internal.h"
+#include "sim/lock.h"
 
 #include <cmath>
 
@@ -30,14 +31,19 @@ static void sleepRealMs(double ms) {
 #endif
 }
 
-void waitUntil(double ms) {
+void waitUntil(double ms, Lock *held) {
     State &s = state();
     if (s.virtualClock) {
         if (ms > s.virtualNowMs) s.virtualNowMs = ms;
         return;
     }
     // Sleeps may come back early; go on until the clock has got there.
-    for (double now = nowMs(); now < ms; now = nowMs()) sleepRealMs((ms - now) * s.timeScale);
+    for (double now = nowMs(); now < ms; now = nowMs()) {
+        double scale = s.timeScale;
+        if (held != nullptr) held->release();
+        sleepRealMs((ms - now) * scale);
+        if (held != nullptr) held->acquire();
+    }
 }
 
 // Starts real time afresh from the current simulated time.

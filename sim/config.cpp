@@ -151,9 +151,13 @@ std::string directive(Parsed &p, const std::string &key, const std::string &rest
         f.eepromFailFromOpen = static_cast<int>(n);
         return "";
     }
-    if (key == "eeprom-fail" || key == "open-fail") {
+    struct Flag { const char *name; bool *field; };
+    const Flag flags[] = {{"eeprom-fail", &f.eepromReadFails}, {"eeprom-partial", &f.eepromPartial},
+                          {"open-fail", &f.openFails}};
+    for (const Flag &fl : flags) {
+        if (key != fl.name) continue;
         if (!args.empty()) return key + " takes nothing";
-        (key == "eeprom-fail" ? f.eepromReadFails : f.openFails) = true;
+        *fl.field = true;
         return "";
     }
     return "unknown directive " + key;

@@ -56,15 +56,8 @@ void ensureLoaded() {
     State &s = state();
     if (s.loaded) return;
     s.loaded = true;
-    reset();
-    useVirtualClock(false);
-    const char *path = std::getenv("KPLX_SIM_CONFIG");
-    if (path == nullptr || *path == '\0') {
-        useDefaultConfig();
-    } else if (!loadConfig(path)) {
-        // No devices at all, so that a broken configuration cannot pass for a healthy meter.
-        std::fprintf(stderr, "Ftd2xx.dll (simulated): %s: %s\n", path, s.configError.c_str());
-    }
+    if (!startFromEnvironment())
+        std::fprintf(stderr, "Ftd2xx.dll (simulated): %s\n", s.configError.c_str());
 #endif
 }
 
@@ -117,6 +110,22 @@ const std::string &configError() { return state().configError; }
 void useDefaultConfig() {
     state().devices.clear();
     addDevice(defaultConfig(Role::meter));
+}
+
+bool startFromEnvironment() {
+    reset();
+    useVirtualClock(false);
+    const char *path = std::getenv("KPLX_SIM_CONFIG");
+    if (path == nullptr || *path == '\0') {
+        useDefaultConfig();
+        return true;
+    }
+    if (loadConfig(path)) return true;
+    // No devices at all, so that a broken configuration cannot pass for a healthy meter.
+    State &s = state();
+    s.devices.clear();
+    s.configError = std::string(path) + ": " + s.configError;
+    return false;
 }
 
 }  // namespace sim

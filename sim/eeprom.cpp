@@ -19,7 +19,7 @@ void copyBounded(char *to, const std::string &from, size_t size) {
     to[n] = '\0';
 }
 
-FT_STATUS fillProgramData(const Eeprom &e, FT_PROGRAM_DATA *p) {
+FT_STATUS fillProgramData(const Eeprom &e, FT_PROGRAM_DATA *p, bool withFt232rFields) {
     if (p->Signature1 != 0x00000000 || p->Signature2 != 0xFFFFFFFF) return FT_INVALID_PARAMETER;
     if (!p->Manufacturer || !p->ManufacturerId || !p->Description || !p->SerialNumber) return FT_INVALID_PARAMETER;
     p->VendorId = e.vendorId;
@@ -45,7 +45,7 @@ FT_STATUS fillProgramData(const Eeprom &e, FT_PROGRAM_DATA *p) {
         p->IFAIsFifo = p->IFAIsFifoTar = p->IFAIsFastSer = p->AIsVCP = 0;
         p->IFBIsFifo = p->IFBIsFifoTar = p->IFBIsFastSer = p->BIsVCP = 0;
     }
-    if (p->Version >= 2) {
+    if (p->Version >= 2 && withFt232rFields) {
         p->UseExtOsc = 0;
         p->HighDriveIOs = 0;
         p->EndpointSize = 64;

@@ -11,7 +11,7 @@ namespace sim {
 namespace detail {
 
 void copyBounded(char *to, const std::string &from, size_t size);   // always NUL-terminated
-FT_STATUS fillProgramData(const Eeprom &eeprom, FT_PROGRAM_DATA *data);
+FT_STATUS fillProgramData(const Eeprom &eeprom, FT_PROGRAM_DATA *data, bool withFt232rFields = true);
 
 }  // namespace detail
 }  // namespace sim

@@ -2,6 +2,7 @@
 // .def file); natively they are reached only through procByOrdinal.
 #include "sim/eeprom.h"
 #include "sim/internal.h"
+#include "sim/lock.h"
 #include "usb/d2xx.h"
 
 #include <cstring>
@@ -34,7 +35,7 @@ FT_STATUS usable(FT_HANDLE handle, Device *&device) {
     return device->plugged ? FT_OK : FT_IO_ERROR;
 }
 
-FT_STATUS readBytes(Device &d, uint8_t *buffer, DWORD count, DWORD &got) {
+FT_STATUS readBytes(Device &d, uint8_t *buffer, DWORD count, DWORD &got, sim::detail::Lock &lock) {
     got = 0;
     if (count == 0) return FT_OK;
     double timeout = d.port.readTimeoutMs != 0 ? d.port.readTimeoutMs : sim::detail::kEndlessReadMs;
@@ -50,10 +51,10 @@ FT_STATUS readBytes(Device &d, uint8_t *buffer, DWORD count, DWORD &got) {
         if (got == count) return FT_OK;
         double next = d.rx.empty() ? deadline + 1 : d.rx.front().readableMs;
         if (next > deadline) {
-            sim::detail::waitUntil(deadline);
+            sim::detail::waitUntil(deadline, &lock);
             return FT_OK;
         }
-        sim::detail::waitUntil(next);
+        sim::detail::waitUntil(next, &lock);
     }
 }
 
@@ -65,6 +66,7 @@ const std::string *listString(const Device &d, DWORD flags) {
 }  // namespace
 
 SIM_ENTRY FT_Open(int deviceNumber, FT_HANDLE *handle) {
+    sim::detail::Lock lock;
     sim::detail::ensureLoaded();
     if (handle == nullptr) return FT_INVALID_PARAMETER;
     Device *d = sim::detail::listed(deviceNumber);
@@ -80,6 +82,7 @@ SIM_ENTRY FT_Open(int deviceNumber, FT_HANDLE *handle) {
 }
 
 SIM_ENTRY FT_Close(FT_HANDLE handle) {
+    sim::detail::Lock lock;
     Device *d = nullptr;
     if (usable(handle, d) == FT_INVALID_HANDLE) return FT_INVALID_HANDLE;
     // An unplugged device's handle is released all the same.
@@ -91,15 +94,17 @@ SIM_ENTRY FT_Close(FT_HANDLE handle) {
 }
 
 SIM_ENTRY FT_Read(FT_HANDLE handle, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesReturned) {
+    sim::detail::Lock lock;
     Device *d = nullptr;
     FT_STATUS s = usable(handle, d);
     if (bytesReturned != nullptr) *bytesReturned = 0;
     if (s != FT_OK) return s;
     if (buffer == nullptr || bytesReturned == nullptr) return FT_INVALID_PARAMETER;
-    return readBytes(*d, static_cast<uint8_t *>(buffer), bytesToRead, *bytesReturned);
+    return readBytes(*d, static_cast<uint8_t *>(buffer), bytesToRead, *bytesReturned, lock);
 }
 
 SIM_ENTRY FT_Write(FT_HANDLE handle, LPVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten) {
+    sim::detail::Lock lock;
     Device *d = nullptr;
     FT_STATUS s = usable(handle, d);
     if (bytesWritten != nullptr) *bytesWritten = 0;
@@ -111,6 +116,7 @@ SIM_ENTRY FT_Write(FT_HANDLE handle, LPVOID buffer, DWORD bytesToWrite, LPDWORD 
 }
 
 SIM_ENTRY FT_SetBaudRate(FT_HANDLE handle, ULONG baudRate) {
+    sim::detail::Lock lock;
     Device *d = nullptr;
     FT_STATUS s = usable(handle, d);
     if (s != FT_OK) return s;
@@ -121,6 +127,7 @@ SIM_ENTRY FT_SetBaudRate(FT_HANDLE handle, ULONG baudRate) {
 }
 
 SIM_ENTRY FT_SetDataCharacteristics(FT_HANDLE handle, UCHAR wordLength, UCHAR stopBits, UCHAR parity) {
+    sim::detail::Lock lock;
     Device *d = nullptr;
     FT_STATUS s = usable(handle, d);
     if (s != FT_OK) return s;
@@ -133,6 +140,7 @@ SIM_ENTRY FT_SetDataCharacteristics(FT_HANDLE handle, UCHAR wordLength, UCHAR st
 }
 
 SIM_ENTRY FT_SetFlowControl(FT_HANDLE handle, USHORT flowControl, UCHAR, UCHAR) {
+    sim::detail::Lock lock;
     Device *d = nullptr;
     FT_STATUS s = usable(handle, d);
     if (s != FT_OK) return s;
@@ -141,6 +149,7 @@ SIM_ENTRY FT_SetFlowControl(FT_HANDLE handle, USHORT flowControl, UCHAR, UCHAR) 
 }
 
 SIM_ENTRY FT_ClrDtr(FT_HANDLE handle) {
+    sim::detail::Lock lock;
     Device *d = nullptr;
     FT_STATUS s = usable(handle, d);
     if (s != FT_OK) return s;
@@ -149,6 +158,7 @@ SIM_ENTRY FT_ClrDtr(FT_HANDLE handle) {
 }
 
 SIM_ENTRY FT_Purge(FT_HANDLE handle, ULONG mask) {
+    sim::detail::Lock lock;
     Device *d = nullptr;
     FT_STATUS s = usable(handle, d);
     if (s != FT_OK) return s;
@@ -163,6 +173,7 @@ SIM_ENTRY FT_Purge(FT_HANDLE handle, ULONG mask) {
 }
 
 SIM_ENTRY FT_SetTimeouts(FT_HANDLE handle, ULONG readTimeout, ULONG writeTimeout) {
+    sim::detail::Lock lock;
     Device *d = nullptr;
     FT_STATUS s = usable(handle, d);
     if (s != FT_OK) return s;
@@ -172,6 +183,7 @@ SIM_ENTRY FT_SetTimeouts(FT_HANDLE handle, ULONG readTimeout, ULONG writeTimeout
 }
 
 SIM_ENTRY FT_ListDevices(PVOID arg1, PVOID arg2, DWORD flags) {
+    sim::detail::Lock lock;
     sim::detail::ensureLoaded();
     int count = sim::detail::listedCount();
     if ((flags & FT_LIST_NUMBER_ONLY) != 0) {
@@ -202,6 +214,7 @@ SIM_ENTRY FT_ListDevices(PVOID arg1, PVOID arg2, DWORD flags) {
 }
 
 SIM_ENTRY FT_EE_Read(FT_HANDLE handle, PFT_PROGRAM_DATA data) {
+    sim::detail::Lock lock;
     Device *d = nullptr;
     FT_STATUS s = usable(handle, d);
     if (s != FT_OK) return s;
@@ -209,11 +222,12 @@ SIM_ENTRY FT_EE_Read(FT_HANDLE handle, PFT_PROGRAM_DATA data) {
     const sim::Faults &f = d->config.faults;
     if (f.eepromReadFails || (f.eepromFailFromOpen >= 0 && d->opens - 1 >= f.eepromFailFromOpen))
         return FT_EEPROM_READ_FAILED;
-    return sim::detail::fillProgramData(d->config.eeprom, data);
+    return sim::detail::fillProgramData(d->config.eeprom, data, !f.eepromPartial);
 }
 
 SIM_ENTRY FT_GetDeviceInfo(FT_HANDLE handle, FT_DEVICE *type, LPDWORD id, PCHAR serialNumber, PCHAR description,
                            LPVOID) {
+    sim::detail::Lock lock;
     Device *d = nullptr;
     FT_STATUS s = usable(handle, d);
     if (s != FT_OK) return s;

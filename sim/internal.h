@@ -1,4 +1,4 @@
-// State shared by the simulator's parts. The library is used from one thread, so no locking.
+// State shared by the simulator's parts. The entry points hold sim/lock.h's lock.
 #pragma once
 
 #include "sim/sim.h"
@@ -67,8 +67,10 @@ Device *listed(int listingIndex);
 Device *byHandle(const void *handle);
 uintptr_t newHandle();
 
-// Clock.
-void waitUntil(double ms);
+class Lock;
+
+// Clock. A real-clock wait lets go of `held` while it sleeps.
+void waitUntil(double ms, Lock *held = nullptr);
 
 // Meter: bytes the host wrote at writeMs reach the device.
 void deliver(Device &device, const uint8_t *data, size_t size, double writeMs);

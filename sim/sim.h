@@ -42,6 +42,8 @@ struct Faults {
     int unplugAtFrame = -1;              // unplugged when this frame arrives: no reply, every later
                                          // call on the handle fails with FT_IO_ERROR, gone from the listing
     bool eepromReadFails = false;        // FT_EE_Read returns FT_EEPROM_READ_FAILED
+    bool eepromPartial = false;          // FT_EE_Read succeeds but leaves the FT232R fields as
+                                         // they were (a chip without them)
     int eepromFailFromOpen = -1;         // the same on the handles of this FT_Open and later ones,
                                          // counted from 0 (-1 = never)
     bool openFails = false;              // FT_Open returns FT_DEVICE_NOT_OPENED
@@ -101,6 +103,10 @@ void unplug(int index);                         // as the unplugAtFrame fault, a
 bool loadConfig(const std::string &path);       // replaces the devices with a config file's
 const std::string &configError();               // why the last loadConfig failed
 void useDefaultConfig();                        // one healthy meter
+// As a client process starts: the real clock, and the devices of the file named in
+// KPLX_SIM_CONFIG, or one healthy meter without it. A bad file gives no devices and false
+// (configError says why).
+bool startFromEnvironment();
 int deviceCount();                              // added ones, unplugged or not
 const Port &port(int index);
 

@@ -65,6 +65,7 @@ ACCELERATORS_ID = 192
 ACCELERATORS = [(FALT, ord("?"), 104), (FALT, ord("/"), 104)]  # (flags, key, command)
 
 WS_SYSMENU, WS_VSCROLL, WS_BORDER, DS_SETFONT = 0x00080000, 0x00200000, 0x00800000, 0x40
+WS_TABSTOP = 0x00010000
 LBS_NOTIFY, LBS_SORT, LBS_NOINTEGRALHEIGHT = 0x0001, 0x0002, 0x0100
 BS_TYPEMASK, BS_DEFPUSHBUTTON = 0x000F, 0x0001
 SS_TYPEMASK, SS_CENTER, SS_CENTERIMAGE, SS_SUNKEN = 0x001F, 0x0001, 0x0200, 0x1000
@@ -106,8 +107,10 @@ DIALOGS = {
     ]),
     158: Dialog(rect=(0, 0, 239, 157), font=(8, "MS Sans Serif"), forbidden_style=WS_SYSMENU, controls=[
         Control(id=1, rect=(167, 134, 50, 14)),
+        # OK is the template's only tab stop.
         Control(id=1089, cls="listbox", rect=(21, 17, 196, 110),
-                style=(LBS_SORT | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | WS_VSCROLL | WS_BORDER,) * 2),
+                style=(LBS_SORT | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | WS_VSCROLL | WS_BORDER | WS_TABSTOP,
+                       LBS_SORT | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | WS_VSCROLL | WS_BORDER)),
         Control(cls="static", text="Number of devices", rect=(23, 136, 64, 10)),
         Control(id=1092, text="0", rect=(86, 136, 10, 10),
                 style=(SS_TYPEMASK | SS_CENTERIMAGE | SS_SUNKEN, SS_CENTER | SS_CENTERIMAGE | SS_SUNKEN)),

@@ -144,4 +144,23 @@ TEST_F(Identity, FailedReadOnReusedObjectKeepsThePreviousVerdict)
     EXPECT_EQ(0, port.meterMismatch);
 }
 
+// A read that fills only part of the record (here: no FT232R fields) must not be judged on
+// the values an earlier meter left in the same object.
+TEST_F(Identity, PartlyFilledRecordIsNotJudgedOnThePreviousDevice)
+{
+    ComAccess port;
+    check(port, meter());
+    ASSERT_EQ(0, port.meterMismatch);
+
+    sim::reset();
+    sim::DeviceConfig partial;
+    partial.eeprom = meter();
+    partial.faults.eepromPartial = true;
+    sim::addDevice(partial);
+    ASSERT_EQ(0u, port.openAndConfigure(0, 115200, 8, 0, 0));
+    EXPECT_EQ(0u, port.checkMeterIdentity());
+    EXPECT_EQ(1, port.meterMismatch);   // InvertDTR and CBUS4 read as 0, not the meter's
+    port.closePort();
+}
+
 }  // namespace

@@ -226,6 +226,26 @@ TEST_F(Transfer, TicksDuringAMessageBoxDoNotReenterTheStep)
     EXPECT_EQ(std::vector<std::string>{"Transfer Complete!"}, boxTexts());
 }
 
+// The Transfer command dispatched by a message box's modal loop while a step still runs: the
+// step owns the port, so a new transfer must not start only to be closed by it half-way.
+TEST_F(Transfer, TransferCommandDuringAStepIsIgnored)
+{
+    addMeter();
+    useDatabase(makeDatabase(300));
+    bool nested = false;
+    testhost::onMessageBox([&](const testhost::MessageBoxCall &) {
+        if (nested)
+            return;
+        nested = true;
+        startTransfer(window);
+        tickUntilIdle();
+    });
+    run();
+    EXPECT_EQ(1u, countFrames(frameOf("DATABASE")));
+    EXPECT_EQ(std::vector<std::string>{"Transfer Complete!"}, boxTexts());
+    EXPECT_EQ(nullptr, port.handle);
+}
+
 // --- Failures before any frame --------------------------------------------------------------
 
 TEST_F(Transfer, NoTrailerShowsInvalidBinaryAndFreesTheImage)
