@@ -114,6 +114,7 @@ void useDefaultConfig() {
 
 bool startFromEnvironment() {
     reset();
+    state().loaded = true;
     useVirtualClock(false);
     const char *path = std::getenv("KPLX_SIM_CONFIG");
     if (path == nullptr || *path == '\0') {

@@ -64,8 +64,7 @@ e2e_find_artifacts() {
   if [ ! -f "$SIM_DLL" ]; then
     SIM_DLL=$(find "$E2E_BUILD" -name Ftd2xx.dll -not -path '*/e2e/*' -not -path '*/e2e-*' | head -n1)
   fi
-  PACK=${E2E_PACK:-$E2E_BUILD/host-tools/kplx-pack}
-  [ -x "$PACK" ] || PACK=$(find "$E2E_BUILD" -type f -name kplx-pack -perm -u+x | head -n1)
+  HOST_KPLX=${E2E_HOST_KPLX:-$E2E_BUILD/host-kplx/bin/kplx}
   local f
   for f in UTILITY SAMPLE_EXE SAMPLE_DB E2E_DRIVE E2E_DECOY SIM_DLL; do
     [ -n "${!f}" ] && [ -f "${!f}" ] || e2e_die "missing $f (${!f:-not found}) in $E2E_BUILD: build the win64 preset first"
@@ -271,8 +270,8 @@ e2e_check_no_frames() {
 }
 
 e2e_pack() { # DB OUT: the team's packer
-  [ -n "$PACK" ] && [ -x "$PACK" ] || e2e_die "no kplx-pack in $E2E_BUILD"
-  "$PACK" "$UTILITY" "$1" -o "$2" >"$OUT/pack.log" 2>&1 || { cat "$OUT/pack.log"; e2e_die "kplx-pack failed"; }
+  [ -x "$HOST_KPLX" ] || e2e_die "no kplx for this machine at $HOST_KPLX"
+  "$HOST_KPLX" pack "$UTILITY" "$1" -o "$2" >"$OUT/pack.log" 2>&1 || { cat "$OUT/pack.log"; e2e_die "kplx pack failed"; }
 }
 
 # The reply to END decides: REPLY (hex) is the meter's answer to END (frame 3 of a 128-byte

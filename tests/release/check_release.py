@@ -2,6 +2,7 @@
 """Checks that a built kplx-loader.exe has the shape a release must have.
 
 Usage: check_release.py KPLX-LOADER.EXE [--strip i686-w64-mingw32-strip]
+       check_release.py --kplx KPLX.EXE     (the command-line loader: 32-bit console, imports)
 Prints one line per check and exits non-zero listing every failure.
 """
 import argparse
@@ -268,6 +269,13 @@ def check_headers(image, report, _args):
     report.check(oh.Subsystem == 2, "GUI subsystem", f"subsystem {oh.Subsystem}")
 
 
+def check_console_headers(image, report, _args):
+    fh, oh = image.pe.FILE_HEADER, image.pe.OPTIONAL_HEADER
+    report.check(oh.Magic == 0x10B, "PE32, not PE32+", f"optional header magic 0x{oh.Magic:x}")
+    report.check(fh.Machine == 0x14C, "machine i386", f"0x{fh.Machine:x}")
+    report.check(oh.Subsystem == 3, "console subsystem", f"subsystem {oh.Subsystem}")
+
+
 def check_imports(image, report, _args):
     pe = image.pe
     names = [entry.dll.decode("ascii", "replace").lower()
@@ -454,6 +462,7 @@ def check_stripped_size(image, report, args):
     report.check(size < MAX_STRIPPED_SIZE, "stripped size under 256 KiB", f"{size} bytes")
 
 
+KPLX_CHECKS = [check_console_headers, check_imports]
 CHECKS = [check_headers, check_imports, check_strings, check_menu, check_accelerators, check_dialogs,
           check_bitmap, check_icon, check_languages, check_version, check_manifest, check_stripped_size]
 
@@ -462,6 +471,7 @@ def main(argv):
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("exe", help="kplx-loader.exe, 32-bit")
     parser.add_argument("--strip", default="i686-w64-mingw32-strip", help="strip tool for the copy")
+    parser.add_argument("--kplx", action="store_true", help="the exe is kplx.exe: headers and imports only")
     args = parser.parse_args(argv)
     try:
         image = Image(args.exe)
@@ -470,7 +480,7 @@ def main(argv):
         return 2
     print(f"checking {args.exe}")
     report = Report()
-    for check in CHECKS:
+    for check in KPLX_CHECKS if args.kplx else CHECKS:
         check(image, report, args)
     print()
     if report.failures:

@@ -1,0 +1,32 @@
+// kplx's exit codes, as --help and the README list them.
+#pragma once
+
+namespace kplx {
+
+enum ExitCode : int {
+    kExitOk = 0,
+    kExitUsage = 1,            // the command line; several meters attached and none chosen
+    kExitFile = 2,             // unreadable, no trailer, under 128 bytes, size beyond the file
+    kExitNoMeter = 3,          // no meter attached, a named serial absent, or not a meter
+    kExitPort = 4,             // the port cannot be opened or configured
+    kExitHandshake = 5,        // no ACK: NAK, garbage or silence
+    kExitEndNotConfirmed = 6,  // the meter did not confirm "END"
+    kExitUnplugged = 7,        // the meter was unplugged during the transfer
+    kExitSomeFailed = 8,       // several meters and not all succeeded
+    kExitInterrupted = 130,    // Ctrl-C or SIGTERM
+};
+
+constexpr const char kExitCodeHelp[] =
+    "Exit codes:\n"
+    "  0    success\n"
+    "  1    usage (also: several meters attached and none chosen)\n"
+    "  2    the file: unreadable, no trailer, database under 128 bytes, size beyond the file\n"
+    "  3    no meter attached, a named serial number absent, or a device that is not a meter\n"
+    "  4    the port cannot be opened or configured\n"
+    "  5    handshake not received (NAK, garbage or silence)\n"
+    "  6    END not confirmed\n"
+    "  7    the meter was unplugged during the transfer\n"
+    "  8    several meters and not all succeeded\n"
+    "  130  interrupted (Ctrl-C, SIGTERM)\n";
+
+}  // namespace kplx

@@ -1,0 +1,104 @@
+#include "kplx/list_command.h"
+
+#include "core/frame.h"
+#include "core/replies.h"
+#include "kplx/exit_codes.h"
+#include "kplx/report_json.h"
+#include "kplx/selection.h"
+#include "link/link.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace kplx {
+
+namespace {
+
+constexpr char kVersionCommand[] = "VERSION";
+
+// The utility's version query: timeouts 200 / 1000 ms, both purges, "VERSION", then up to five
+// reads of 100 bytes until the answer the frame announces is in.
+bool askVersion(link::MeterLink &link, std::string &version)
+{
+    link.setTimeouts(core::VersionAnswer::kReadTimeoutMs, core::VersionAnswer::kWriteTimeoutMs);
+    link.purgeReceive();
+    link.purgeTransmit();
+    uint8_t frame[core::kMaxFrameSize];
+    size_t size = core::buildFrame(kVersionCommand, sizeof kVersionCommand - 1, frame);
+    if (link.write(frame, size) != link::Status::ok)
+        return false;
+
+    core::VersionAnswer answer;
+    uint8_t chunk[core::VersionAnswer::kChunkSize] = {};
+    while (answer.wantsMore()) {
+        size_t got = 0;
+        if (link.read(chunk, sizeof chunk, got) != link::Status::ok) {
+            answer.fail();
+            break;
+        }
+        answer.add(chunk, got);
+    }
+    char text[core::VersionAnswer::kTextSize];
+    if (answer.text(text, sizeof text) < 0)
+        return false;
+    version = text;
+    return true;
+}
+
+void printTable(const std::vector<ListedDevice> &devices)
+{
+    if (devices.empty()) {
+        std::printf("no FTDI device attached\n");
+        return;
+    }
+    size_t serialWidth = 6, descriptionWidth = 11;
+    for (const ListedDevice &d : devices) {
+        serialWidth = std::max(serialWidth, d.serial.size());
+        descriptionWidth = std::max(descriptionWidth, d.description.size());
+    }
+    const int sw = static_cast<int>(serialWidth), dw = static_cast<int>(descriptionWidth);
+    std::printf("%-5s  %-*s  %-*s  %-5s  %s\n", "index", sw, "serial", dw, "description", "meter", "version");
+    for (const ListedDevice &d : devices)
+        std::printf("%-5d  %-*s  %-*s  %-5s  %s\n", d.index, sw, d.serial.empty() ? "-" : d.serial.c_str(), dw,
+                    d.description.c_str(), d.meter ? "yes" : "no", d.hasVersion ? d.version.c_str() : "-");
+}
+
+}  // namespace
+
+int runList(bool json)
+{
+    std::string error;
+    std::unique_ptr<link::Backend> backend = link::openBackend(error);
+    std::vector<link::DeviceInfo> infos;
+    if (backend && backend->enumerate(infos) != link::Status::ok)
+        error = "cannot list the devices: " + backend->detail();
+    if (!error.empty()) {
+        std::fprintf(stderr, "kplx: %s\n", error.c_str());
+        return kExitPort;
+    }
+
+    std::vector<ListedDevice> devices;
+    for (const link::DeviceInfo &info : infos) {
+        ListedDevice d;
+        d.index = info.index;
+        d.serial = info.serial;
+        d.description = info.serial.empty() ? "(" + info.problem + ")" : info.description;
+        if (!info.serial.empty()) {
+            std::unique_ptr<link::MeterLink> link;
+            MeterReport refusal;
+            d.meter = openMeter(*backend, info.serial, link, refusal);
+            if (d.meter)
+                d.hasVersion = askVersion(*link, d.version);
+            else if (refusal.outcome == Outcome::portError)
+                std::fprintf(stderr, "kplx: %s: %s\n", info.serial.c_str(), refusal.message.c_str());
+        }
+        devices.push_back(d);
+    }
+    if (json)
+        std::printf("%s\n", listJson(devices).c_str());
+    else
+        printTable(devices);
+    return kExitOk;
+}
+
+}  // namespace kplx

@@ -1,0 +1,95 @@
+// kplx: loads a meter database from the command line, for scripts and production benches.
+//   kplx load FILE [-s SERIAL]... [-a|--all] [--raw] [--retries N] [--json] [-q|--quiet]
+//   kplx list [--json]
+//   kplx info FILE
+//   kplx pack UTILITY DATABASE -o OUT [--replace]
+#include "kplx/exit_codes.h"
+#include "kplx/list_command.h"
+#include "kplx/load_command.h"
+#include "kplx/packing.h"
+#include "kplx/platform/interrupt.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+
+#ifndef KPLX_VERSION
+#define KPLX_VERSION "0.0.0"
+#endif
+
+namespace {
+
+const char kEnvironmentHelp[] =
+    "\nEnvironment:\n"
+    "  KPLX_BACKEND      the library to reach the meters through: d2xx (Windows), libftdi\n"
+    "                    (Linux) or sim (the simulated devices of KPLX_SIM_CONFIG)\n";
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    CLI::App app{"kplx " KPLX_VERSION ": loads a database into Quorvel KPLX meters over their FTDI USB bridge.", "kplx"};
+    app.footer(std::string("\n") + kplx::kExitCodeHelp + kEnvironmentHelp);
+    app.set_version_flag("--version", "kplx " KPLX_VERSION);
+    app.require_subcommand(1);
+
+    kplx::LoadOptions load;
+    unsigned latency = load.session.tuning.latencyMs;
+    bool noEventChar = false;
+    CLI::App *loadCmd = app.add_subcommand("load", "Load the database of FILE into one or more meters");
+    loadCmd->add_option("FILE", load.file, "A packed utility (database and \"DATA\" trailer at its end), or with --raw the database itself")
+        ->required();
+    CLI::Option *serial = loadCmd->add_option("-s,--serial", load.serials, "The meter with this serial number (repeatable)");
+    loadCmd->add_flag("-a,--all", load.all, "Every attached meter")->excludes(serial);
+    loadCmd->add_flag("--raw", load.raw, "FILE is the database itself, not a packed utility");
+    loadCmd->add_option("--retries", load.session.retries,
+                        "Start a meter's failed transfer again from DATABASE up to N more times (not after an unplug)")
+        ->check(CLI::Range(0u, 100u));
+    loadCmd->add_option("--latency", latency, "The bridge's latency timer during the transfer, ms (default 2)")
+        ->check(CLI::Range(2u, 255u));
+    loadCmd->add_flag("--no-event-char", noEventChar, "Do not make ACK the bridge's event character");
+    CLI::Option *json = loadCmd->add_flag("--json", load.json, "Print one JSON document at the end and nothing else on stdout");
+    loadCmd->add_flag("-q,--quiet", load.quiet, "Print only errors")->excludes(json);
+    loadCmd->footer(std::string("\nWith neither -s nor --all, the one attached meter is loaded.\n") +
+                    "Several meters load in parallel.\n\n" + kplx::kExitCodeHelp);
+
+    bool listJson = false;
+    CLI::App *listCmd = app.add_subcommand("list", "List the attached FTDI devices, which are meters, and each meter's version");
+    listCmd->add_flag("--json", listJson, "Print a JSON array");
+
+    std::string infoFile;
+    CLI::App *infoCmd = app.add_subcommand("info", "Show the database a packed utility carries");
+    infoCmd->add_option("FILE", infoFile, "A packed utility")->required();
+
+    kplx::PackRequest pack;
+    CLI::App *packCmd = app.add_subcommand("pack", "Append DATABASE and its trailer to a copy of UTILITY");
+    packCmd->add_option("UTILITY", pack.utility, "The utility's .exe")->required();
+    packCmd->add_option("DATABASE", pack.database, "The database file")->required();
+    packCmd->add_option("-o,--output", pack.output, "The file to write; not one of the inputs")->required();
+    packCmd->add_flag("--replace", pack.replace, "UTILITY already carries a database: drop it and pack the new one");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp &e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp &e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion &e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError &e) {
+        std::fprintf(stderr, "kplx: %s (see kplx --help)\n", e.what());
+        return kplx::kExitUsage;
+    }
+
+    if (*loadCmd) {
+        load.session.tuning.latencyMs = static_cast<uint8_t>(latency);
+        load.session.tuning.eventChar = !noEventChar;
+        kplx::platform::watchInterrupts();
+        return kplx::runLoad(load);
+    }
+    if (*listCmd)
+        return kplx::runList(listJson);
+    if (*infoCmd)
+        return kplx::runInfo(infoFile);
+    return kplx::runPack(pack);
+}

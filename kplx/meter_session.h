@@ -1,0 +1,69 @@
+// One meter's transfer, exactly the conversation the utility has with it: purge, timeouts
+// (6000 ms read, 100 ms write), then "DATABASE", every block and "END", each frame after a
+// receive purge and each waiting for its reply. With retries, a failed transfer starts again
+// from "DATABASE" on the same port.
+#pragma once
+
+#include "core/database.h"
+#include "link/link.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace kplx {
+
+enum class Outcome { ok, notAMeter, portError, handshake, endNotConfirmed, unplugged, interrupted };
+
+const char *outcomeName(Outcome outcome);   // as in --json: "ok", "not-a-meter", ...
+int exitCodeOf(Outcome outcome);
+
+// The bridge settings for the transfer: a short latency timer and ACK as the event character
+// send each reply to the host as soon as it arrives. Put back as found before the port closes.
+struct Tuning {
+    uint8_t latencyMs = 2;    // 2 .. 255
+    bool eventChar = true;
+};
+
+struct TuningReport {
+    int latencyFoundMs = -1;   // the bridge's latency timer at open (-1: it could not be read)
+    int latencyMs = -1;        // in effect for the transfer (-1: unknown)
+    bool eventChar = false;    // ACK was the event character for the transfer
+    bool restored = true;      // what was changed has been put back
+    std::string problem;       // what could not be done ("" when all went as asked)
+};
+
+// What the display reads while the meter loads; written by the meter's own thread only.
+struct MeterProgress {
+    std::atomic<uint32_t> blocksSent{0};   // data blocks acknowledged in the current attempt
+    std::atomic<uint32_t> attempt{1};
+    std::atomic<bool> done{false};
+};
+
+struct MeterReport {
+    std::string serial;
+    Outcome outcome = Outcome::ok;
+    std::string message;       // one line, in the user's terms, without the serial
+    uint32_t framesSent = 0;   // frames written in the last attempt
+    uint32_t attempts = 0;
+    double seconds = 0;
+    bool tuned = false;        // a transfer ran, so `tuning` tells what became of the settings
+    TuningReport tuning;
+};
+
+struct SessionOptions {
+    unsigned retries = 0;
+    Tuning tuning;
+    bool tune = true;
+};
+
+// Called from the meter's thread when an attempt fails and another follows.
+using AttemptNotice = std::function<void(const std::string &message)>;
+
+// Loads `database` through `link`, which is open, configured and holds a meter.
+MeterReport loadMeter(link::MeterLink &link, const std::string &serial, const core::DatabaseView &database,
+                      const SessionOptions &options, MeterProgress &progress, const std::atomic<bool> &stop,
+                      const AttemptNotice &notice);
+
+}  // namespace kplx

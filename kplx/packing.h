@@ -1,0 +1,20 @@
+// kplx pack and kplx info: append a database and its trailer to a copy of the utility, and
+// report what a file carries. The output is written beside itself under a temporary name and
+// renamed into place; the inputs are only read.
+#pragma once
+
+#include <string>
+
+namespace kplx {
+
+struct PackRequest {
+    std::string utility;
+    std::string database;
+    std::string output;
+    bool replace = false;   // the utility already carries a database: drop it first
+};
+
+int runPack(const PackRequest &request);
+int runInfo(const std::string &file);
+
+}  // namespace kplx

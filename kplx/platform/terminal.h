@@ -1,0 +1,10 @@
+// Whether standard output is a terminal that can redraw lines in place.
+#pragma once
+
+namespace kplx::platform {
+
+// True when stdout is a terminal that understands the cursor-movement sequences (on Windows
+// they are switched on where the console can).
+bool stdoutIsLiveTerminal();
+
+}  // namespace kplx::platform

@@ -1,0 +1,260 @@
+#include "link/d2xx_link.h"
+
+#include <cstring>
+
+namespace kplx::link {
+
+namespace {
+
+constexpr ULONG kBaud = 115200;
+constexpr size_t kSerialSize = 16;
+constexpr size_t kDescriptionSize = 64;
+constexpr size_t kManufacturerSize = 32;
+constexpr size_t kManufacturerIdSize = 16;
+
+Status statusOf(FT_STATUS s)
+{
+    switch (s) {
+    case FT_OK: return Status::ok;
+    case FT_DEVICE_NOT_FOUND: return Status::notFound;
+    case FT_DEVICE_NOT_OPENED: return Status::busy;
+    case FT_NOT_SUPPORTED: return Status::unsupported;
+    default: return Status::failed;
+    }
+}
+
+// On an open handle the library says FT_IO_ERROR, or no longer finds the device, once it has
+// been unplugged.
+Status statusOnOpenHandle(FT_STATUS s)
+{
+    if (s == FT_IO_ERROR || s == FT_DEVICE_NOT_FOUND)
+        return Status::gone;
+    return statusOf(s);
+}
+
+std::string terminated(const char *buffer, size_t size)
+{
+    return std::string(buffer, strnlen(buffer, size));
+}
+
+class D2xxLink : public MeterLink {
+public:
+    D2xxLink(const DriverFunctions &f, const OptionalDriverFunctions &o, FT_HANDLE handle)
+        : f_(f), o_(o), handle_(handle) {}
+    ~D2xxLink() override { f_.close(handle_); }
+
+    Status configure() override
+    {
+        // As the utility configures the meter's port: DTR low first, then the line.
+        FT_STATUS s = f_.clrDtr(handle_);
+        if (s == FT_OK) s = f_.setBaudRate(handle_, kBaud);
+        if (s == FT_OK) s = f_.setDataCharacteristics(handle_, FT_BITS_8, FT_STOP_BITS_1, FT_PARITY_NONE);
+        if (s == FT_OK) s = f_.setFlowControl(handle_, FT_FLOW_NONE, 0, 0);
+        return fail(s, "the port cannot be configured");
+    }
+
+    Status readEeprom(EepromRecord &record) override
+    {
+        FT_PROGRAM_DATA data;
+        char manufacturer[kManufacturerSize] = {};
+        char manufacturerId[kManufacturerIdSize] = {};
+        char description[kDescriptionSize] = {};
+        char serial[kSerialSize] = {};
+        std::memset(&data, 0, sizeof data);
+        data.Signature1 = 0x00000000;
+        data.Signature2 = 0xFFFFFFFF;
+        data.Version = 2;   // through the FT232R fields
+        data.Manufacturer = manufacturer;
+        data.ManufacturerId = manufacturerId;
+        data.Description = description;
+        data.SerialNumber = serial;
+        FT_STATUS s = f_.eeRead(handle_, &data);
+        if (s != FT_OK) {
+            Status st = statusOnOpenHandle(s);
+            detail_ = st == Status::gone ? "the device was unplugged" : "its EEPROM cannot be read";
+            return st == Status::gone ? st : Status::eepromUnreadable;
+        }
+        record.pnp = data.PnP;
+        record.selfPowered = data.SelfPowered;
+        record.invertDtr = data.InvertDTR;
+        record.invertRxd = data.InvertRXD;
+        record.invertTxd = data.InvertTXD;
+        record.cbus4 = data.Cbus4;
+        record.description = terminated(description, sizeof description);
+        return Status::ok;
+    }
+
+    Status setTimeouts(uint32_t readMs, uint32_t writeMs) override
+    {
+        return failOpen(f_.setTimeouts(handle_, readMs, writeMs), "setting the timeouts failed");
+    }
+
+    Status write(const uint8_t *data, size_t size) override
+    {
+        DWORD written = 0;
+        FT_STATUS s = f_.write(handle_, const_cast<uint8_t *>(data), static_cast<DWORD>(size), &written);
+        if (s == FT_OK && written != size) {
+            detail_ = "the write was cut short";
+            return Status::failed;
+        }
+        return failOpen(s, "writing failed");
+    }
+
+    Status read(uint8_t *buffer, size_t want, size_t &got) override
+    {
+        DWORD n = 0;
+        FT_STATUS s = f_.read(handle_, buffer, static_cast<DWORD>(want), &n);
+        got = n <= want ? n : want;   // never trust a count beyond what was asked for
+        return failOpen(s, "reading failed");
+    }
+
+    Status purgeReceive() override { return failOpen(f_.purge(handle_, FT_PURGE_RX), "purging failed"); }
+    Status purgeTransmit() override { return failOpen(f_.purge(handle_, FT_PURGE_TX), "purging failed"); }
+
+    Status getLatencyTimer(uint8_t &ms) override
+    {
+        if (o_.getLatencyTimer == nullptr)
+            return unsupported("FT_GetLatencyTimer");
+        UCHAR value = 0;
+        Status st = failOpen(o_.getLatencyTimer(handle_, &value), "reading the latency timer failed");
+        ms = value;
+        return st;
+    }
+
+    Status setLatencyTimer(uint8_t ms) override
+    {
+        if (o_.setLatencyTimer == nullptr)
+            return unsupported("FT_SetLatencyTimer");
+        return failOpen(o_.setLatencyTimer(handle_, ms), "setting the latency timer failed");
+    }
+
+    Status setEventChar(uint8_t character, bool enabled) override
+    {
+        if (o_.setChars == nullptr)
+            return unsupported("FT_SetChars");
+        return failOpen(o_.setChars(handle_, character, enabled ? 1 : 0, 0, 0), "setting the event character failed");
+    }
+
+private:
+    Status fail(FT_STATUS s, const char *what)
+    {
+        if (s == FT_OK)
+            return Status::ok;
+        detail_ = std::string(what) + " (D2XX status " + std::to_string(s) + ")";
+        return statusOf(s);
+    }
+
+    Status failOpen(FT_STATUS s, const char *what)
+    {
+        Status st = statusOnOpenHandle(s);
+        if (st == Status::gone)
+            detail_ = "the device was unplugged";
+        else if (st != Status::ok)
+            fail(s, what);
+        return st;
+    }
+
+    Status unsupported(const char *function)
+    {
+        detail_ = std::string("the D2XX library has no ") + function;
+        return Status::unsupported;
+    }
+
+    DriverFunctions f_;
+    OptionalDriverFunctions o_;
+    FT_HANDLE handle_;
+};
+
+class D2xxBackend : public Backend {
+public:
+    D2xxBackend(const DriverFunctions &f, const OptionalDriverFunctions &o, const char *name)
+        : f_(f), o_(o), name_(name) {}
+
+    const char *name() const override { return name_; }
+
+    // The serial number and description of each device come from FT_GetDeviceInfo, which
+    // needs the device open: one that another program holds cannot be asked.
+    Status enumerate(std::vector<DeviceInfo> &devices) override
+    {
+        devices.clear();
+        DWORD count = 0;
+        FT_STATUS s = f_.listDevices(&count, nullptr, FT_LIST_NUMBER_ONLY);
+        if (s != FT_OK) {
+            detail_ = "the D2XX library cannot list the devices (status " + std::to_string(s) + ")";
+            return statusOf(s);
+        }
+        for (DWORD i = 0; i < count; ++i) {
+            DeviceInfo info;
+            info.index = static_cast<int>(i);
+            FT_HANDLE handle = nullptr;
+            s = f_.open(info.index, &handle);
+            if (s != FT_OK) {
+                info.problem = s == FT_DEVICE_NOT_OPENED ? "in use by another program" : "cannot be opened";
+                devices.push_back(info);
+                continue;
+            }
+            char serial[kSerialSize] = {};
+            char description[kDescriptionSize] = {};
+            FT_DEVICE type = 0;
+            DWORD id = 0;
+            if (f_.getDeviceInfo(handle, &type, &id, serial, description, nullptr) == FT_OK) {
+                info.serial = terminated(serial, sizeof serial);
+                info.description = terminated(description, sizeof description);
+            } else {
+                info.problem = "does not tell its serial number";
+            }
+            f_.close(handle);
+            devices.push_back(info);
+        }
+        return Status::ok;
+    }
+
+    // Opened by index, then checked by serial number: the listing may have moved meanwhile.
+    Status open(const std::string &serial, std::unique_ptr<MeterLink> &link) override
+    {
+        std::vector<DeviceInfo> devices;
+        Status st = enumerate(devices);
+        if (st != Status::ok)
+            return st;
+        for (const DeviceInfo &d : devices) {
+            if (d.serial != serial)
+                continue;
+            FT_HANDLE handle = nullptr;
+            FT_STATUS s = f_.open(d.index, &handle);
+            if (s != FT_OK) {
+                detail_ = s == FT_DEVICE_NOT_OPENED ? "the port cannot be opened: another program has it"
+                                                    : "the port cannot be opened (D2XX status " + std::to_string(s) + ")";
+                return statusOf(s);
+            }
+            char got[kSerialSize] = {};
+            char description[kDescriptionSize] = {};
+            FT_DEVICE type = 0;
+            DWORD id = 0;
+            if (f_.getDeviceInfo(handle, &type, &id, got, description, nullptr) != FT_OK ||
+                terminated(got, sizeof got) != serial) {
+                f_.close(handle);
+                detail_ = "the device moved while it was being opened; try again";
+                return Status::notFound;
+            }
+            link = std::make_unique<D2xxLink>(f_, o_, handle);
+            return Status::ok;
+        }
+        detail_ = "no device with serial number " + serial;
+        return Status::notFound;
+    }
+
+private:
+    DriverFunctions f_;
+    OptionalDriverFunctions o_;
+    const char *name_;
+};
+
+}  // namespace
+
+std::unique_ptr<Backend> makeD2xxBackend(const DriverFunctions &functions, const OptionalDriverFunctions &optional,
+                                         const char *name)
+{
+    return std::make_unique<D2xxBackend>(functions, optional, name);
+}
+
+}  // namespace kplx::link

@@ -1,0 +1,96 @@
+// One FTDI bridge as kplx talks to it, whichever library stands behind it: the D2XX library on
+// Windows, libftdi1 on Linux, or the project's simulator.
+#pragma once
+
+#include "core/identity.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kplx::link {
+
+enum class Status {
+    ok,
+    notFound,           // no device (any more) at that place or with that serial
+    busy,               // another program has the device open
+    noAccess,           // no permission on the device
+    gone,               // the device was unplugged
+    eepromUnreadable,   // the EEPROM cannot be read, or its checksum is wrong
+    unsupported,        // the library lacks the call
+    failed,             // any other failure of the library
+};
+
+struct DeviceInfo {
+    int index = 0;
+    std::string serial;        // empty where the device could not be asked
+    std::string description;
+    std::string problem;       // why it could not be asked ("" when it could)
+};
+
+// The EEPROM fields the identity check compares, owning the description.
+struct EepromRecord {
+    uint16_t pnp = 0;
+    uint16_t selfPowered = 0;
+    uint8_t invertDtr = 0;
+    uint8_t invertRxd = 0;
+    uint8_t invertTxd = 0;
+    uint8_t cbus4 = 0;
+    std::string description;
+
+    core::EepromFields fields() const
+    {
+        return core::EepromFields{pnp, selfPowered, invertDtr, invertRxd, invertTxd, cbus4, description};
+    }
+};
+
+// An open device. Closed when destroyed. Every call returns its status; `detail()` says more
+// about the last failure, in the user's terms.
+class MeterLink {
+public:
+    virtual ~MeterLink() = default;
+
+    virtual Status configure() = 0;    // 115200 baud, 8N1, no flow control, DTR low
+    virtual Status readEeprom(EepromRecord &record) = 0;
+    virtual Status setTimeouts(uint32_t readMs, uint32_t writeMs) = 0;
+    virtual Status write(const uint8_t *data, size_t size) = 0;
+    // Returns when `want` bytes have arrived or the read timeout has passed; `got` says how many.
+    virtual Status read(uint8_t *buffer, size_t want, size_t &got) = 0;
+    virtual Status purgeReceive() = 0;
+    virtual Status purgeTransmit() = 0;
+
+    // The bridge's latency timer and event character (unsupported where the library lacks them).
+    virtual Status getLatencyTimer(uint8_t &ms) = 0;
+    virtual Status setLatencyTimer(uint8_t ms) = 0;
+    virtual Status setEventChar(uint8_t character, bool enabled) = 0;
+
+    const std::string &detail() const { return detail_; }
+
+protected:
+    std::string detail_;
+};
+
+class Backend {
+public:
+    virtual ~Backend() = default;
+
+    virtual const char *name() const = 0;
+    virtual Status enumerate(std::vector<DeviceInfo> &devices) = 0;
+    virtual Status open(const std::string &serial, std::unique_ptr<MeterLink> &link) = 0;
+
+    const std::string &detail() const { return detail_; }
+
+protected:
+    std::string detail_;
+};
+
+// The backend KPLX_BACKEND names (sim, d2xx, libftdi), else the platform's own. Null, with
+// `error` set, when it cannot be had.
+std::unique_ptr<Backend> openBackend(std::string &error);
+
+// A short text for a status, as a fallback when a call left no detail.
+const char *describe(Status status);
+
+}  // namespace kplx::link
