@@ -78,6 +78,10 @@ void setTimeScale(double scale) {
     rebase(now);
 }
 
-void setLink(const Link &link) { state().link = link; }
+void setLink(const Link &link) {
+    State &s = state();
+    s.link = link;
+    for (Device &d : s.devices) d.bridge.setTimed(link.enabled);
+}
 
 }  // namespace sim

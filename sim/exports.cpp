@@ -26,6 +26,11 @@ constexpr DWORD kByDescription = 2;
 constexpr size_t kListStringSize = 64;
 constexpr size_t kInfoSerialSize = 16;
 constexpr size_t kInfoDescriptionSize = 64;
+// The simulated library's own ordinals for the functions that clients bind by name (the same
+// numbers as in CMakeLists.txt's export table).
+constexpr int kOrdinalSetLatencyTimer = 70;
+constexpr int kOrdinalGetLatencyTimer = 71;
+constexpr int kOrdinalSetChars = 72;
 
 // The handle's device, or why there is none usable.
 FT_STATUS usable(FT_HANDLE handle, Device *&device) {
@@ -41,15 +46,10 @@ FT_STATUS readBytes(Device &d, uint8_t *buffer, DWORD count, DWORD &got, sim::de
     double timeout = d.port.readTimeoutMs != 0 ? d.port.readTimeoutMs : sim::detail::kEndlessReadMs;
     double deadline = sim::nowMs() + timeout;
     for (;;) {
-        double now = sim::nowMs();
-        while (got < count && !d.rx.empty() && d.rx.front().readableMs <= now) {
-            sim::detail::RxByte b = d.rx.front();
-            d.rx.pop_front();
-            buffer[got++] = b.value;
-            if (b.pieceEnd) return FT_OK;
-        }
-        if (got == count) return FT_OK;
-        double next = d.rx.empty() ? deadline + 1 : d.rx.front().readableMs;
+        bool pieceEnded = false;
+        got += static_cast<DWORD>(sim::detail::takeReadable(d, buffer + got, count - got, sim::nowMs(), true, pieceEnded));
+        if (got == count || pieceEnded) return FT_OK;
+        double next = d.bridge.host().empty() ? d.bridge.nextSendMs() : d.bridge.host().front().atMs;
         if (next > deadline) {
             sim::detail::waitUntil(deadline, &lock);
             return FT_OK;
@@ -73,10 +73,7 @@ SIM_ENTRY FT_Open(int deviceNumber, FT_HANDLE *handle) {
     if (d == nullptr) return FT_DEVICE_NOT_FOUND;
     if (d->handle != 0 || d->config.faults.openFails) return FT_DEVICE_NOT_OPENED;
     d->handle = sim::detail::newHandle();
-    d->opens += 1;
-    d->port = sim::Port();
-    d->port.open = true;
-    d->rx.clear();
+    sim::detail::openDevice(*d);
     *handle = reinterpret_cast<FT_HANDLE>(d->handle);
     return FT_OK;
 }
@@ -87,9 +84,7 @@ SIM_ENTRY FT_Close(FT_HANDLE handle) {
     if (usable(handle, d) == FT_INVALID_HANDLE) return FT_INVALID_HANDLE;
     // An unplugged device's handle is released all the same.
     d->handle = 0;
-    d->port.open = false;
-    d->rx.clear();
-    sim::writeOutputs();
+    sim::detail::closeDevice(*d);
     return FT_OK;
 }
 
@@ -163,9 +158,7 @@ SIM_ENTRY FT_Purge(FT_HANDLE handle, ULONG mask) {
     FT_STATUS s = usable(handle, d);
     if (s != FT_OK) return s;
     if ((mask & FT_PURGE_RX) != 0) {
-        // What is still on the wire arrives after the purge.
-        double now = sim::nowMs();
-        while (!d->rx.empty() && d->rx.front().arrivedMs <= now) d->rx.pop_front();
+        d->bridge.purge(sim::nowMs());   // what is still on the wire arrives after the purge
         ++d->port.rxPurges;
     }
     if ((mask & FT_PURGE_TX) != 0) ++d->port.txPurges;   // writes reach the meter at once
@@ -240,6 +233,35 @@ SIM_ENTRY FT_GetDeviceInfo(FT_HANDLE handle, FT_DEVICE *type, LPDWORD id, PCHAR 
     return FT_OK;
 }
 
+SIM_ENTRY FT_SetLatencyTimer(FT_HANDLE handle, UCHAR latencyMs) {
+    sim::detail::Lock lock;
+    Device *d = nullptr;
+    FT_STATUS s = usable(handle, d);
+    if (s != FT_OK) return s;
+    if (latencyMs < 2) return FT_INVALID_PARAMETER;   // the D2XX library takes 2 .. 255
+    d->bridge.setLatency(latencyMs, sim::nowMs());
+    return FT_OK;
+}
+
+SIM_ENTRY FT_GetLatencyTimer(FT_HANDLE handle, UCHAR *latencyMs) {
+    sim::detail::Lock lock;
+    Device *d = nullptr;
+    FT_STATUS s = usable(handle, d);
+    if (s != FT_OK) return s;
+    if (latencyMs == nullptr) return FT_INVALID_PARAMETER;
+    *latencyMs = d->bridge.latency();
+    return FT_OK;
+}
+
+SIM_ENTRY FT_SetChars(FT_HANDLE handle, UCHAR eventChar, UCHAR eventCharEnabled, UCHAR, UCHAR) {
+    sim::detail::Lock lock;
+    Device *d = nullptr;
+    FT_STATUS s = usable(handle, d);
+    if (s != FT_OK) return s;
+    d->bridge.setEventChar(eventChar, eventCharEnabled != 0, sim::nowMs());
+    return FT_OK;
+}
+
 // The entry points must match the types the client binds them as, calling convention included.
 static_assert(std::is_same<decltype(&FT_Open), FtOpenFn>::value, "FT_Open");
 static_assert(std::is_same<decltype(&FT_Close), FtCloseFn>::value, "FT_Close");
@@ -254,6 +276,9 @@ static_assert(std::is_same<decltype(&FT_SetTimeouts), FtSetTimeoutsFn>::value, "
 static_assert(std::is_same<decltype(&FT_ListDevices), FtListDevicesFn>::value, "FT_ListDevices");
 static_assert(std::is_same<decltype(&FT_EE_Read), FtEeReadFn>::value, "FT_EE_Read");
 static_assert(std::is_same<decltype(&FT_GetDeviceInfo), FtGetDeviceInfoFn>::value, "FT_GetDeviceInfo");
+static_assert(std::is_same<decltype(&FT_SetLatencyTimer), FtSetLatencyTimerFn>::value, "FT_SetLatencyTimer");
+static_assert(std::is_same<decltype(&FT_GetLatencyTimer), FtGetLatencyTimerFn>::value, "FT_GetLatencyTimer");
+static_assert(std::is_same<decltype(&FT_SetChars), FtSetCharsFn>::value, "FT_SetChars");
 
 namespace sim {
 
@@ -282,6 +307,10 @@ const Entry kEntries[] = {
     {FT_ORDINAL_LIST_DEVICES, "FT_ListDevices", asProc(&FT_ListDevices)},
     {FT_ORDINAL_EE_READ, "FT_EE_Read", asProc(&FT_EE_Read)},
     {FT_ORDINAL_GET_DEVICE_INFO, "FT_GetDeviceInfo", asProc(&FT_GetDeviceInfo)},
+    // Reached by name only; the ordinals are the DLL's own (see CMakeLists.txt).
+    {kOrdinalSetLatencyTimer, "FT_SetLatencyTimer", asProc(&FT_SetLatencyTimer)},
+    {kOrdinalGetLatencyTimer, "FT_GetLatencyTimer", asProc(&FT_GetLatencyTimer)},
+    {kOrdinalSetChars, "FT_SetChars", asProc(&FT_SetChars)},
 };
 
 bool missing(int ordinal) {

@@ -1,6 +1,7 @@
 // State shared by the simulator's parts. The entry points hold sim/lock.h's lock.
 #pragma once
 
+#include "sim/bridge.h"
 #include "sim/sim.h"
 
 #include <chrono>
@@ -17,15 +18,6 @@ constexpr uint8_t kStx = 0x02;
 constexpr uint8_t kAck = 0x06;
 constexpr uint8_t kNak = 0x15;
 constexpr double kEndlessReadMs = 60000.0;   // read timeout 0 waits this long at most
-constexpr size_t kUsbPayload = 62;           // bridge-to-host packet, less two status bytes
-
-// A reply byte on its way to the host.
-struct RxByte {
-    uint8_t value;
-    double arrivedMs;    // in the bridge's buffer (what FT_Purge can discard)
-    double readableMs;   // FT_Read can return it
-    bool pieceEnd;       // a read stops after it (the pieces fault)
-};
 
 struct Device {
     DeviceConfig config;
@@ -33,7 +25,7 @@ struct Device {
     uintptr_t handle = 0;         // 0 while closed
     int opens = 0;                // successful FT_Open calls so far
     Port port;
-    std::deque<RxByte> rx;
+    Bridge bridge;                   // the reply bytes on their way to the host
     // The meter's side.
     std::vector<uint8_t> pending;    // bytes of a frame not yet complete
     double pendingFirstByteMs = 0;
@@ -74,6 +66,13 @@ void waitUntil(double ms, Lock *held = nullptr);
 
 // Meter: bytes the host wrote at writeMs reach the device.
 void deliver(Device &device, const uint8_t *data, size_t size, double writeMs);
+
+// The host's side of a device, shared by the D2XX entry points and the emulated USB bridge.
+void openDevice(Device &device);    // the port's and the bridge's defaults; counts the open
+void closeDevice(Device &device);   // and writes the outputs
+// Moves up to `max` bytes the host can read at nowMs into `buffer`; with `byPiece`, stops after
+// the end of a piece (the pieces fault). `pieceEnded` tells whether it did.
+size_t takeReadable(Device &device, uint8_t *buffer, size_t max, double nowMs, bool byPiece, bool &pieceEnded);
 
 // Helpers for the configuration parser.
 DeviceConfig numberedDefaults(Role role, int number);

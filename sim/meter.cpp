@@ -54,31 +54,23 @@ static void apply(Device &d, const std::string &payload, const std::vector<uint8
     }
 }
 
-// Queues the reply: wire time per byte, full USB packets readable at once, the short rest
-// when the latency timer runs out after its last byte.
+// Sends the reply down the wire: each byte takes its wire time, after the meter's processing
+// time, and enters the bridge as it arrives. Returns when the whole reply will be readable.
 static double queueReply(Device &d, const std::vector<uint8_t> &reply, double frameDoneMs) {
     const Link &link = state().link;
     double byteMs = link.enabled ? 10000.0 / d.port.baudRate : 0;
     double start = frameDoneMs;
     if (link.enabled) start = std::max(frameDoneMs + link.processMs, d.rxLineFreeMs);
-    size_t n = reply.size();
-    double lastArrival = start + static_cast<double>(n) * byteMs;
-    size_t fullPackets = link.enabled ? n / kUsbPayload : 0;
     const std::vector<int> &pieces = d.config.faults.replyPieces;
     size_t piece = 0, pieceEnd = 0;
-    double readable = 0;
-    for (size_t j = 0; j < n; ++j) {
+    for (size_t j = 0; j < reply.size(); ++j) {
         while (piece < pieces.size() && pieceEnd <= j) pieceEnd += static_cast<size_t>(std::max(pieces[piece++], 1));
-        if (piece >= pieces.size() && pieceEnd <= j) pieceEnd = n;
-        size_t packet = j / kUsbPayload;
-        if (!link.enabled) readable = frameDoneMs;
-        else if (packet < fullPackets) readable = start + static_cast<double>((packet + 1) * kUsbPayload) * byteMs;
-        else readable = lastArrival + link.latencyMs;
+        if (piece >= pieces.size() && pieceEnd <= j) pieceEnd = reply.size();
         double arrived = start + static_cast<double>(j + 1) * byteMs;
-        d.rx.push_back(RxByte{reply[j], arrived, readable, !pieces.empty() && j + 1 == pieceEnd});
+        d.bridge.arrive(reply[j], arrived, !pieces.empty() && j + 1 == pieceEnd);
     }
-    d.rxLineFreeMs = lastArrival;
-    return readable;
+    d.rxLineFreeMs = start + static_cast<double>(reply.size()) * byteMs;
+    return d.bridge.drainedMs();
 }
 
 static void frameArrived(Device &d, double doneMs) {

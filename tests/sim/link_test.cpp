@@ -1,5 +1,8 @@
-// Link timing: wire time at the set baud rate, meter processing, the bridge's latency timer.
+// Link timing: wire time at the set baud rate, meter processing, and the bridge's latency
+// timer (counted in whole milliseconds from the first byte it holds) and event character.
 #include "sim_support.h"
+
+#include <cmath>
 
 using simtest::Bytes;
 using simtest::frame;
@@ -28,7 +31,8 @@ TEST_F(Link, WireTimeProcessingAndLatencyTimerDelayTheReply) {
     send(frame(std::string(128, 'p')));   // 131 bytes
     const sim::FrameRecord r = sim::frames(0).at(0);
     EXPECT_NEAR(11.37, r.timeMs, 0.01);
-    EXPECT_NEAR(r.timeMs + 1 + kByteMs + 16, r.replyReadableMs, 1e-9);
+    // The ACK reaches the bridge at 12.46 ms; the timer runs out at the 16th boundary after.
+    EXPECT_DOUBLE_EQ(std::floor(r.timeMs + 1 + kByteMs) + 16, r.replyReadableMs);
     EXPECT_EQ(Bytes{0x06}, receive(1));   // waits for the reply, not the timeout
     EXPECT_DOUBLE_EQ(r.replyReadableMs, sim::nowMs());
     send(frame("B"));
@@ -42,7 +46,39 @@ TEST_F(Link, FullUsbPacketsAreReadableBeforeTheLatencyTimer) {
     EXPECT_EQ(62u, receive(62).size());
     EXPECT_NEAR(start + 62 * kByteMs, sim::nowMs(), 1e-9);
     EXPECT_EQ(42u, receive(42).size());
-    EXPECT_NEAR(start + 104 * kByteMs + 16, sim::nowMs(), 1e-9);
+    EXPECT_DOUBLE_EQ(std::floor(start + 63 * kByteMs) + 16, sim::nowMs());   // a new buffer's timer
+}
+
+TEST_F(Link, LatencyTimerIsSetForTheSessionAndBackToTheDefaultAtOpen) {
+    startLinked();
+    auto setLatency = reinterpret_cast<FtSetLatencyTimerFn>(sim::lookupProc(0, "FT_SetLatencyTimer"));
+    auto getLatency = reinterpret_cast<FtGetLatencyTimerFn>(sim::lookupProc(0, "FT_GetLatencyTimer"));
+    UCHAR ms = 0;
+    ASSERT_EQ(FT_OK, getLatency(handle, &ms));
+    EXPECT_EQ(16, ms);
+    EXPECT_EQ(FT_INVALID_PARAMETER, setLatency(handle, 1));
+    ASSERT_EQ(FT_OK, setLatency(handle, 2));
+    send(frame("X"));
+    EXPECT_EQ(Bytes{0x06}, receive(1));
+    EXPECT_DOUBLE_EQ(std::floor(sim::frames(0)[0].timeMs + 1 + kByteMs) + 2, sim::nowMs());
+
+    ASSERT_EQ(FT_OK, close(handle));
+    ASSERT_EQ(FT_OK, open(0, &handle));
+    ASSERT_EQ(FT_OK, getLatency(handle, &ms));
+    EXPECT_EQ(16, ms);
+}
+
+TEST_F(Link, EventCharacterSendsTheReplyTheMomentItArrives) {
+    startLinked();
+    auto setChars = reinterpret_cast<FtSetCharsFn>(sim::lookupProc(0, "FT_SetChars"));
+    ASSERT_EQ(FT_OK, setChars(handle, 0x06, 1, 0, 0));
+    send(frame("END"));   // ACK, then the 10-byte "SUCCESS" frame
+    const double ackAt = sim::frames(0)[0].timeMs + 1 + kByteMs;
+    EXPECT_EQ(Bytes{0x06}, receive(1));
+    EXPECT_DOUBLE_EQ(ackAt, sim::nowMs());
+    // The rest holds no ACK: it waits for the timer, from its own first byte.
+    EXPECT_EQ(10u, receive(10).size());
+    EXPECT_DOUBLE_EQ(std::floor(ackAt + kByteMs) + 16, sim::nowMs());
 }
 
 TEST_F(Link, PurgeKeepsWhatIsStillOnTheWire) {
