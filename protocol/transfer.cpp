@@ -4,10 +4,41 @@
 #include "payload/self_image.h"
 #include "protocol/packet.h"
 #include "usb/com_access.h"
+#include "usb/driver_library.h"
 
 #include <string.h>
 
 TransferState transfer;
+
+// Where the library can, the bridge sends each reply the moment it arrives instead of holding
+// it for its latency timer: the timer set short and ACK made the event character, for this
+// transfer only. Without all three functions nothing changes.
+static void tuneBridge(ComAccess &port)
+{
+    port.bridgeTuned = 0;
+    if (driverOptional.getLatencyTimer == NULL || driverOptional.setLatencyTimer == NULL ||
+        driverOptional.setChars == NULL)
+        return;
+    UCHAR found = 0;
+    if (port.getLatencyTimer(&found) != FT_OK)
+        return;
+    port.latencyAtOpen = found;
+    port.bridgeTuned = 1;
+    port.setLatencyTimer(TUNED_LATENCY_MS);
+    port.setChars(ACK, 1);
+}
+
+// Puts back what tuneBridge found (the event character cannot be read back: none was set at
+// open), then closes the port.
+static void closeTransferPort(ComAccess &port)
+{
+    if (port.bridgeTuned) {
+        port.setChars(0, 0);
+        port.setLatencyTimer(port.latencyAtOpen);
+        port.bridgeTuned = 0;
+    }
+    port.closePort();
+}
 
 void stopTimers(HWND window)
 {
@@ -41,7 +72,7 @@ void startTransfer(HWND window)
     transfer.progress = 0;
 
     ComAccess &port = *transfer.port;
-    port.closePort();
+    closeTransferPort(port);
     if (port.openAndConfigure(0, TRANSFER_BAUD, FT_BITS_8, FT_STOP_BITS_1, FT_PARITY_NONE) != FT_OK) {
         showMessage(MSG_USB_PORT_ERROR, STYLE_ERROR);
         return;
@@ -52,6 +83,7 @@ void startTransfer(HWND window)
         showMessage(MSG_NO_DEVICES, STYLE_ERROR);
         return;
     }
+    tuneBridge(port);
 
     SetTimer(window, SETTLE_TIMER, SETTLE_PERIOD_MS, NULL);
     transfer.settling = 1;
@@ -143,7 +175,7 @@ void transferStep(HWND window)
     transfer.busy = 0;
     if (!transfer.active) {
         InvalidateRect(window, NULL, FALSE);
-        port.closePort();
+        closeTransferPort(port);
     }
 }
 

@@ -240,6 +240,7 @@ SIM_ENTRY FT_SetLatencyTimer(FT_HANDLE handle, UCHAR latencyMs) {
     if (s != FT_OK) return s;
     if (latencyMs < 2) return FT_INVALID_PARAMETER;   // the D2XX library takes 2 .. 255
     d->bridge.setLatency(latencyMs, sim::nowMs());
+    d->port.latencySets.push_back(latencyMs);
     return FT_OK;
 }
 
@@ -259,6 +260,7 @@ SIM_ENTRY FT_SetChars(FT_HANDLE handle, UCHAR eventChar, UCHAR eventCharEnabled,
     FT_STATUS s = usable(handle, d);
     if (s != FT_OK) return s;
     d->bridge.setEventChar(eventChar, eventCharEnabled != 0, sim::nowMs());
+    d->port.eventChars.push_back(eventCharEnabled != 0 ? eventChar : -1);
     return FT_OK;
 }
 

@@ -89,6 +89,8 @@ struct Port {
     uint32_t writeTimeoutMs = 0;
     int rxPurges = 0;
     int txPurges = 0;
+    std::vector<int> latencySets;      // each FT_SetLatencyTimer (or vendor request), in order
+    std::vector<int> eventChars;       // each event character set; -1 where it was turned off
 };
 
 // Devices.

@@ -7,7 +7,7 @@
 ComAccess::ComAccess()
     : deviceIndex(-1), handle(NULL), status(FT_OK), bytesWritten(0), bytesRead(0), baudRate(0),
       wordLength(0), stopBits(0), parity(0), readTimeout(0), writeTimeout(1000),
-      vendorId(METER_VENDOR_ID), productId(METER_PRODUCT_ID), meterMismatch(0)
+      vendorId(METER_VENDOR_ID), productId(METER_PRODUCT_ID), meterMismatch(0), bridgeTuned(0), latencyAtOpen(0)
 {
     memset(&programData, 0, sizeof programData);
     memset(manufacturer, 0, sizeof manufacturer);
@@ -131,5 +131,35 @@ FT_STATUS ComAccess::openAndConfigure(int index, ULONG baud, ULONG bits, ULONG s
     setBaudRate(baud);
     setDataCharacteristics(bits, stop, parityCode);
     setFlowControl(FT_FLOW_NONE, 0, 0);
+    return status;
+}
+
+FT_STATUS ComAccess::getLatencyTimer(UCHAR *ms)
+{
+    if (handle == NULL)
+        return 0;
+    if (driverOptional.getLatencyTimer == NULL)
+        return FT_NOT_SUPPORTED;
+    status = driverOptional.getLatencyTimer(handle, ms);
+    return status;
+}
+
+FT_STATUS ComAccess::setLatencyTimer(UCHAR ms)
+{
+    if (handle == NULL)
+        return 0;
+    if (driverOptional.setLatencyTimer == NULL)
+        return FT_NOT_SUPPORTED;
+    status = driverOptional.setLatencyTimer(handle, ms);
+    return status;
+}
+
+FT_STATUS ComAccess::setChars(UCHAR eventChar, UCHAR eventCharEnabled)
+{
+    if (handle == NULL)
+        return 0;
+    if (driverOptional.setChars == NULL)
+        return FT_NOT_SUPPORTED;
+    status = driverOptional.setChars(handle, eventChar, eventCharEnabled, 0, 0);
     return status;
 }

@@ -150,17 +150,19 @@ e2e_use_utility() {
 }
 
 # installed: the simulator is the system's driver; missing: there is none; missing17: the
-# simulator built without ordinal 17 (FT_SetTimeouts) is the system's driver.
+# simulator built without ordinal 17 (FT_SetTimeouts) is the system's driver; basic: the
+# simulator with the thirteen ordinals only (no latency-timer or event-character functions).
 e2e_driver() {
   local sys=$WINEPREFIX/drive_c/windows/system32/Ftd2xx.dll
   local broken=${E2E_SIM_MISSING17_DLL:-$E2E_BUILD/missing17/Ftd2xx.dll}
   case $1 in
     installed) cp "$SIM_DLL" "$sys" ;;
+    basic) cp "$E2E_BUILD/basic/Ftd2xx.dll" "$sys" ;;
     missing) rm -f "$sys" ;;
     missing17)
       [ -f "$broken" ] || e2e_die "no $broken: build the ftd2xx_missing17 target"
       cp "$broken" "$sys" ;;
-    *) e2e_die "e2e_driver installed|missing|missing17" ;;
+    *) e2e_die "e2e_driver installed|basic|missing|missing17" ;;
   esac
 }
 
@@ -243,6 +245,16 @@ e2e_check_reply() {
   [ -n "$got" ] || e2e_die "$log has no frame $k"
   [ "$got" = "$want" ] || e2e_die "$log: the reply to frame $k was $got, expected $want"
   e2e_log "ok: the reply to frame $k was $want"
+}
+
+# FRAMES FIRST LAST MIN MAX: for frames FIRST..LAST (from 0), the time from a frame's last byte
+# to its whole reply being readable lies within MIN..MAX ms.
+e2e_check_reply_delays() {
+  local log=$1 first=$2 last=$3 min=$4 max=$5 bad
+  bad=$(awk -v f="$first" -v l="$last" -v lo="$min" -v hi="$max" \
+    'NF { k = n++; if (k >= f && k <= l) { d = $4 - $1; if (d < lo || d > hi) { printf "frame %d: %.3f ms\n", k, d; exit } } }' "$log")
+  [ -z "$bad" ] || e2e_die "$log: reply delay outside $min..$max ms: $bad"
+  e2e_log "ok: replies to frames $first..$last readable $min..$max ms after the frame"
 }
 
 # The progress bar in a screenshot, against the client origin kplx-drive printed.

@@ -19,6 +19,12 @@ inline FARPROC simLookup(int ordinal, const char *name)
     return reinterpret_cast<FARPROC>(sim::procByOrdinal(ordinal));
 }
 
+// A library that also exports the latency-timer and event-character functions by name.
+inline FARPROC simLookupWithNames(int ordinal, const char *name)
+{
+    return reinterpret_cast<FARPROC>(sim::lookupProc(ordinal, name));
+}
+
 inline std::string driverPath()
 {
     return testhost::systemDirectory() + "\\Ftd2xx.dll";
@@ -35,9 +41,9 @@ protected:
         sim::setMissingOrdinals({});
     }
 
-    void installDriver()
+    void installDriver(testhost::ProcLookup lookup = simLookup)
     {
-        testhost::installLibrary(driverPath(), simLookup);
+        testhost::installLibrary(driverPath(), lookup);
         ASSERT_TRUE(loadDriverLibrary());
     }
 

@@ -246,6 +246,67 @@ TEST_F(Transfer, TransferCommandDuringAStepIsIgnored)
     EXPECT_EQ(nullptr, port.handle);
 }
 
+// --- The bridge's latency timer and event character ------------------------------------------
+
+// With the link model on the virtual clock: how long after its frame each reply was readable.
+std::vector<double> replyDelays()
+{
+    std::vector<double> delays;
+    for (const sim::FrameRecord &f : sim::frames(0))
+        delays.push_back(f.replyReadableMs - f.timeMs);
+    return delays;
+}
+
+void useLinkModel()
+{
+    sim::Link link;
+    link.enabled = true;
+    sim::setLink(link);   // 16 ms latency timer at open, meter 1 ms a frame
+}
+
+TEST_F(Transfer, LibraryWithTheLatencyFunctionsGetsEachReplyAtOnce)
+{
+    installDriver(simLookupWithNames);
+    useLinkModel();
+    addMeter();
+    useDatabase(makeDatabase(1000));
+    run();
+    EXPECT_EQ(std::vector<std::string>{"Transfer Complete!"}, boxTexts());
+    // Set for the transfer, put back before the port closed.
+    EXPECT_EQ((std::vector<int>{TUNED_LATENCY_MS, 16}), sim::port(0).latencySets);
+    EXPECT_EQ((std::vector<int>{ACK, -1}), sim::port(0).eventChars);
+    std::vector<double> delays = replyDelays();
+    delays.pop_back();   // END's "SUCCESS" frame holds no ACK: it waits for the 2 ms timer
+    for (double delay : delays)
+        EXPECT_LT(delay, 2.0);   // the meter's 1 ms and the wire, no latency timer
+}
+
+TEST_F(Transfer, FailedTransferPutsTheBridgeBackToo)
+{
+    installDriver(simLookupWithNames);
+    sim::Faults faults;
+    faults.nakAtFrame = 3;
+    addMeter(faults);
+    useDatabase(makeDatabase(1000));
+    run();
+    EXPECT_EQ(std::vector<std::string>{"Error - Handshake not received"}, boxTexts());
+    EXPECT_EQ((std::vector<int>{TUNED_LATENCY_MS, 16}), sim::port(0).latencySets);
+    EXPECT_EQ((std::vector<int>{ACK, -1}), sim::port(0).eventChars);
+}
+
+TEST_F(Transfer, LibraryWithoutThemIsLeftAsItIs)
+{
+    useLinkModel();
+    addMeter();
+    useDatabase(makeDatabase(1000));
+    run();
+    EXPECT_EQ(std::vector<std::string>{"Transfer Complete!"}, boxTexts());
+    EXPECT_TRUE(sim::port(0).latencySets.empty());
+    EXPECT_TRUE(sim::port(0).eventChars.empty());
+    for (double delay : replyDelays())
+        EXPECT_GT(delay, 15.0);   // every reply waited for the bridge's 16 ms timer
+}
+
 // --- Failures before any frame --------------------------------------------------------------
 
 TEST_F(Transfer, NoTrailerShowsInvalidBinaryAndFreesTheImage)
