@@ -82,8 +82,10 @@ int runList(bool json)
         ListedDevice d;
         d.index = info.index;
         d.serial = info.serial;
-        d.description = info.serial.empty() ? "(" + info.problem + ")" : info.description;
-        if (!info.serial.empty()) {
+        d.description = info.description;
+        if (info.serial.empty())
+            std::fprintf(stderr, "kplx: device %d: %s\n", info.index, info.problem.c_str());
+        else {
             std::unique_ptr<link::MeterLink> link;
             MeterReport refusal;
             d.meter = openMeter(*backend, info.serial, link, refusal);

@@ -98,7 +98,7 @@ Selection selectMeters(link::Backend &backend, const std::vector<std::string> &s
         if (!d.serial.empty())
             attached.push_back(d.serial);
         else
-            unasked.push_back(deviceName(d) + " " + d.problem);
+            unasked.push_back(deviceName(d) + ": " + d.problem);
     }
 
     if (!serials.empty()) {
@@ -112,8 +112,8 @@ Selection selectMeters(link::Backend &backend, const std::vector<std::string> &s
             if (!unasked.empty()) {
                 // A device that cannot be opened cannot tell its serial number: it may be this one.
                 sel.exitCode = kExitPort;
-                sel.error = "no device answers to serial number " + s + ", and the port of " + joined(unasked) +
-                            ": it cannot be opened, so it may be the one";
+                sel.error = "no device with serial number " + s + " was found, and some could not be asked (" +
+                            joined(unasked) + ")";
                 return sel;
             }
             sel.exitCode = kExitNoMeter;
@@ -132,7 +132,7 @@ Selection selectMeters(link::Backend &backend, const std::vector<std::string> &s
         return sel;
     }
 
-    std::vector<std::string> others;
+    std::vector<std::string> notMeters, portTrouble = unasked;
     for (const link::DeviceInfo &d : devices) {
         if (d.serial.empty()) {
             sel.notes.push_back(deviceName(d) + ": skipped, " + d.problem);
@@ -142,15 +142,17 @@ Selection selectMeters(link::Backend &backend, const std::vector<std::string> &s
         MeterReport refused;
         if (openMeter(backend, d.serial, m.link, refused)) {
             sel.meters.push_back(std::move(m));
-        } else {
-            sel.notes.push_back(d.serial + ": skipped, " + refused.message);
-            others.push_back(d.serial);
+            continue;
         }
+        sel.notes.push_back(d.serial + ": skipped, " + refused.message);
+        (refused.outcome == Outcome::portError ? portTrouble : notMeters).push_back(d.serial + ": " + refused.message);
     }
     if (sel.meters.empty()) {
-        sel.exitCode = kExitNoMeter;
-        sel.error = devices.empty() ? "no meter attached: no FTDI device found"
-                                    : "no meter attached (found: " + joined(others.empty() ? attached : others) + ")";
+        // Say why: a port that would not open may hold the meter; otherwise none is one.
+        sel.exitCode = portTrouble.empty() ? kExitNoMeter : kExitPort;
+        sel.error = devices.empty()         ? "no meter attached: no FTDI device found"
+                    : portTrouble.empty() ? "no meter attached (" + joined(notMeters) + ")"
+                                          : "no device could be checked (" + joined(portTrouble) + ")";
         return sel;
     }
     if (!all && sel.meters.size() > 1) {

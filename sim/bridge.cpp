@@ -31,7 +31,7 @@ void Bridge::setEventChar(uint8_t character, bool enabled, double nowMs)
 void Bridge::arrive(uint8_t value, double arrivedMs, bool pieceEnd)
 {
     if (!timed_) {
-        host_.push_back(Byte{value, arrivedMs, pieceEnd, true});
+        host_.push_back(Byte{value, arrivedMs, pieceEnd, false});   // packets of whatever is there
         return;
     }
     chip_.push_back(Byte{value, arrivedMs, pieceEnd, false});

@@ -153,6 +153,7 @@ std::string directive(Parsed &p, const std::string &key, const std::string &rest
     }
     struct Flag { const char *name; bool *field; };
     const Flag flags[] = {{"eeprom-fail", &f.eepromReadFails}, {"eeprom-partial", &f.eepromPartial},
+                          {"eeprom-bad-checksum", &f.eepromBadChecksum},
                           {"open-fail", &f.openFails}};
     for (const Flag &fl : flags) {
         if (key != fl.name) continue;

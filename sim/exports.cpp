@@ -213,7 +213,7 @@ SIM_ENTRY FT_EE_Read(FT_HANDLE handle, PFT_PROGRAM_DATA data) {
     if (s != FT_OK) return s;
     if (data == nullptr) return FT_INVALID_PARAMETER;
     const sim::Faults &f = d->config.faults;
-    if (f.eepromReadFails || (f.eepromFailFromOpen >= 0 && d->opens - 1 >= f.eepromFailFromOpen))
+    if (f.eepromReadFails || f.eepromBadChecksum || (f.eepromFailFromOpen >= 0 && d->opens - 1 >= f.eepromFailFromOpen))
         return FT_EEPROM_READ_FAILED;
     return sim::detail::fillProgramData(d->config.eeprom, data, !f.eepromPartial);
 }

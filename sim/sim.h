@@ -42,6 +42,8 @@ struct Faults {
     int unplugAtFrame = -1;              // unplugged when this frame arrives: no reply, every later
                                          // call on the handle fails with FT_IO_ERROR, gone from the listing
     bool eepromReadFails = false;        // FT_EE_Read returns FT_EEPROM_READ_FAILED
+    bool eepromBadChecksum = false;      // the EEPROM's checksum is wrong: FT_EE_Read fails, and
+                                         // libftdi's decode refuses the image
     bool eepromPartial = false;          // FT_EE_Read succeeds but leaves the FT232R fields as
                                          // they were (a chip without them)
     int eepromFailFromOpen = -1;         // the same on the handles of this FT_Open and later ones,

@@ -75,9 +75,13 @@ protected:
     // The simulator's devices for the next runs (see sim/README.md).
     void config(const std::string &text) { writeText(dir / "sim.cfg", text); }
 
-    // Starts kplx with stdout and stderr going to files; returns its process id.
+    // Starts kplx (through `via`, when set) with stdout and stderr going to files; returns its
+    // process id.
     pid_t start(const std::vector<std::string> &args, const std::string &tag = "run")
     {
+        std::vector<std::string> command = via;
+        command.push_back(program);
+        command.insert(command.end(), args.begin(), args.end());
         const fs::path out = dir / (tag + ".out"), err = dir / (tag + ".err");
         pid_t pid = fork();
         if (pid == 0) {
@@ -85,13 +89,13 @@ protected:
             int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
             dup2(o, STDOUT_FILENO);
             dup2(e, STDERR_FILENO);
-            setenv("KPLX_BACKEND", "sim", 1);
+            setenv("KPLX_BACKEND", backend.c_str(), 1);
             setenv("KPLX_SIM_CONFIG", (dir / "sim.cfg").c_str(), 1);
-            std::vector<char *> argv{const_cast<char *>(KPLX_PATH)};
-            for (const std::string &a : args)
+            std::vector<char *> argv;
+            for (const std::string &a : command)
                 argv.push_back(const_cast<char *>(a.c_str()));
             argv.push_back(nullptr);
-            execv(KPLX_PATH, argv.data());
+            execv(argv[0], argv.data());
             _exit(127);
         }
         return pid;
@@ -122,6 +126,9 @@ protected:
     }
 
     fs::path dir;
+    std::string program = KPLX_PATH;
+    std::string backend = "sim";
+    std::vector<std::string> via;   // a program that runs kplx (the FT232R emulator)
 };
 
 using KplxTest = KplxTestOn<>;

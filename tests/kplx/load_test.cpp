@@ -1,7 +1,6 @@
 // kplx load against the simulated meters: what each meter receives, the exit codes from their
 // real causes, the choice of meters, retries, Ctrl-C and the JSON report.
-#include "core/database.h"
-#include "kplx_run.h"
+#include "load_fixture.h"
 
 #include <nlohmann/json.hpp>
 
@@ -12,47 +11,6 @@ using namespace kplxtest;
 using nlohmann::json;
 
 namespace {
-
-Bytes withTrailer(Bytes bytes, uint32_t n)
-{
-    auto t = kplx::core::makeTrailer(n);
-    bytes.insert(bytes.end(), t.begin(), t.end());
-    return bytes;
-}
-
-class Load : public KplxTest {
-protected:
-    void SetUp() override
-    {
-        KplxTest::SetUp();
-        sample = readFile(KPLX_SAMPLE_DB);
-        ASSERT_EQ(70085u, sample.size());
-        rawDb = (dir / "sample.db").string();
-        writeFile(rawDb, sample);
-        Bytes exe = pattern(5000, 1);
-        exe.insert(exe.end(), sample.begin(), sample.end());
-        packed = (dir / "packed.exe").string();
-        writeFile(packed, withTrailer(exe, 70085));
-    }
-
-    // A meter whose frame log and database land in the test's folder as <name>.frames / .db.
-    std::string meter(const std::string &name, const std::string &extra = "") const
-    {
-        return "device meter\nserial " + name + "\nframes-out " + (dir / (name + ".frames")).string() +
-               "\ndatabase-out " + (dir / (name + ".db")).string() + "\n" + extra;
-    }
-
-    // What a meter keeps of the sample: every block, the last one running into the trailer.
-    Bytes keptSample() const
-    {
-        Bytes kept = withTrailer(sample, 70085);
-        kept.resize((70085 / 128 + 1) * 128, 0);
-        return kept;
-    }
-
-    Bytes sample;
-    std::string rawDb, packed;
-};
 
 TEST_F(Load, RawDatabaseGivesTheSameFramesAsThePackedFile)
 {
@@ -97,7 +55,7 @@ TEST_F(Load, EachExitCodeComesFromItsCause)
         {"named serial absent", "device meter\n", {"-s", "KP999999"}, 3, "KP999999"},
         {"named device not a meter", "device cable\n", {"-s", "FT000001"}, 3, "not a meter"},
         {"EEPROM unreadable", "device meter\neeprom-fail\n", {"-s", "KP000001"}, 3, "EEPROM cannot be read"},
-        {"port will not open", "device meter\nopen-fail\n", {"-s", "KP000001"}, 4, "cannot be opened"},
+        {"port will not open", "device meter\nopen-fail\n", {"-s", "KP000001"}, 4, "could not be asked"},
         {"NAK", "device meter\nnak-at 42\n", {}, 5, "NAK to block 42 of 548"},
         {"garbage", "device meter\nraw-at 7 41\n", {}, 5, "0x41 instead of ACK to block 7"},
         {"silence", "clock virtual\ndevice meter\nsilent-from 0\n", {}, 5, "stopped answering at the DATABASE command"},

@@ -1,0 +1,52 @@
+// One emulated FT232R in front of a simulated device: its control requests (the standard ones
+// libusb makes and FTDI's vendor requests libftdi makes), bulk OUT to the device as a byte
+// stream, and bulk IN packets: two modem-status bytes and at most 62 data bytes each.
+#pragma once
+
+#include "sim/ft232r/descriptors.h"
+
+#include <cstdint>
+
+namespace sim {
+namespace ft232r {
+
+struct Setup {
+    uint8_t requestType;
+    uint8_t request;
+    uint16_t value;
+    uint16_t index;
+    uint16_t length;
+};
+
+class Chip {
+public:
+    explicit Chip(int device) : device_(device) {}
+
+    int device() const { return device_; }
+    bool plugged() const;
+
+    void open();    // the interface is claimed: the bridge starts at its defaults
+    void close();   // released: the device model writes its outputs
+    bool openFails() const;
+
+    // A control transfer: false to stall it. IN requests fill `in` (at most setup.length bytes).
+    bool control(const Setup &setup, const uint8_t *out, Bytes &in);
+
+    void bulkOut(const uint8_t *data, size_t size);
+
+    // Fills a bulk IN transfer of `capacity` bytes with whole packets, when the chip has data
+    // for the host or its latency timer has run out since `waitingSinceMs` (then the two
+    // status bytes alone). False when the transfer must wait.
+    bool bulkIn(size_t capacity, double waitingSinceMs, Bytes &in);
+
+private:
+    bool vendorOut(const Setup &s);
+    bool vendorIn(const Setup &s, Bytes &in);
+    bool standardIn(const Setup &s, Bytes &in);
+
+    int device_;
+    double lastPacketMs_ = 0;
+};
+
+}  // namespace ft232r
+}  // namespace sim

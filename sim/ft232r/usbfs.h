@@ -1,0 +1,70 @@
+// The usbdevfs ioctls libusb makes on a device node, answered for one emulated FT232R: claims,
+// the kernel driver (ftdi_sio, bound until detached and bound again on release), and URBs.
+// Control and bulk OUT URBs complete at once; bulk IN URBs wait for the chip. Once the device
+// is unplugged every ioctl fails with ENODEV.
+#pragma once
+
+#include "sim/ft232r/chip.h"
+
+#include <umockdev.h>
+
+#include <deque>
+#include <string>
+
+namespace sim {
+namespace ft232r {
+
+class Node {
+public:
+    Node(int device, std::string devnode, std::string syspath);
+    ~Node();
+    Node(const Node &) = delete;
+    Node &operator=(const Node &) = delete;
+
+    const std::string &devnode() const { return devnode_; }
+    const std::string &syspath() const { return syspath_; }
+
+    // Answers the client's ioctl; returns whether the device has just been unplugged (and
+    // must leave the bus).
+    bool handle(UMockdevIoctlClient *client);
+
+    // What a test reads afterwards: is ftdi_sio bound again, how often was the port claimed.
+    bool driverBound() const { return driverBound_; }
+    int claims() const { return claims_; }
+    int releases() const { return releases_; }
+
+private:
+    struct Urb {
+        UMockdevIoctlData *urb = nullptr;      // the client's struct usbdevfs_urb
+        UMockdevIoctlData *buffer = nullptr;   // its data buffer
+        uint8_t type = 0;
+        uint8_t endpoint = 0;
+        int length = 0;
+        double submittedMs = 0;
+        bool done = false;
+        int status = 0;
+        int actual = 0;
+    };
+
+    long submit(UMockdevIoctlData *arg, int &error);
+    long reap(UMockdevIoctlData *arg, int &error);
+    long discard(UMockdevIoctlData *arg, int &error);
+    long usbIoctl(UMockdevIoctlData *arg, int &error);
+    long capabilities(UMockdevIoctlData *arg, int &error);
+    long getDriver(UMockdevIoctlData *arg, int &error);
+    void release(Urb &u);
+
+    Chip chip_;
+    std::string devnode_;
+    std::string syspath_;
+    std::deque<Urb> urbs_;
+    std::deque<Urb> reaped_;   // released once the reap that hands them back has completed
+    bool claimed_ = false;
+    bool driverBound_ = true;
+    bool gone_ = false;
+    int claims_ = 0;
+    int releases_ = 0;
+};
+
+}  // namespace ft232r
+}  // namespace sim

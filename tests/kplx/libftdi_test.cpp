@@ -1,0 +1,122 @@
+// kplx through the real stack on Linux: kplx, libftdi1, libusb, and FT232R bridges emulated at
+// the kernel's USB interface, with the simulated meters behind them.
+#include "load_fixture.h"
+
+#include <sys/stat.h>
+
+using namespace kplxtest;
+
+namespace {
+
+class Libftdi : public Load {
+protected:
+    void SetUp() override
+    {
+        Load::SetUp();
+        backend = "libftdi";
+        via = {KPLX_EMULATOR, "--report", (dir / "usb.txt").string(), "--"};
+    }
+
+    // The emulator's account of a device after the run.
+    std::string usb(const std::string &serial) const
+    {
+        std::string all = readText(dir / "usb.txt");
+        size_t at = all.find(serial + " ");
+        return at == std::string::npos ? "" : all.substr(at, all.find('\n', at) - at);
+    }
+};
+
+TEST_F(Libftdi, LoadsTheSampleWithTheSameFramesAsTheSimulatorBackend)
+{
+    config(meter("KP000001"));
+    Ran r = kplx({"load", packed});
+    ASSERT_EQ(0, r.code) << r.err;
+    std::vector<std::string> throughUsb = frameLog(dir / "KP000001.frames");
+    EXPECT_EQ(keptSample(), readFile(dir / "KP000001.db"));
+    // Given back to ftdi_sio, so that it is a serial port again.
+    EXPECT_EQ("KP000001 claims=1 releases=1 driver=ftdi_sio plugged=yes", usb("KP000001"));
+
+    backend = "sim";
+    via.clear();
+    r = kplx({"load", packed});
+    ASSERT_EQ(0, r.code) << r.err;
+    ASSERT_EQ(550u, throughUsb.size());
+    EXPECT_EQ(frameLog(dir / "KP000001.frames"), throughUsb);
+}
+
+TEST_F(Libftdi, ListShowsTwoMetersAndACable)
+{
+    config("device meter\nversion KPLX Meter V2.10\ndevice cable\ndevice meter\nversion V3.00\n");
+    Ran r = kplx({"list"});
+    ASSERT_EQ(0, r.code) << r.err;
+    EXPECT_EQ("index  serial    description      meter  version\n"
+              "0      KP000001  Quorvel KPLX     yes    KPLX Meter V2.10\n"
+              "1      FT000002  FT232R USB UART  no     -\n"
+              "2      KP000003  Quorvel KPLX     yes    V3.00\n",
+              r.out);
+}
+
+TEST_F(Libftdi, AllLoadsBothMeters)
+{
+    config(meter("KP000001") + meter("KP000002"));
+    Ran r = kplx({"load", "--all", packed});
+    ASSERT_EQ(0, r.code) << r.err;
+    EXPECT_EQ(keptSample(), readFile(dir / "KP000001.db"));
+    EXPECT_EQ(keptSample(), readFile(dir / "KP000002.db"));
+    EXPECT_EQ(frameLog(dir / "KP000001.frames"), frameLog(dir / "KP000002.frames"));
+}
+
+struct Refusal {
+    const char *what;
+    const char *config;
+    int code;
+    const char *says;
+};
+
+TEST_F(Libftdi, FaultsEndWithTheirExitCodes)
+{
+    const Refusal cases[] = {
+        {"a cable", "device cable\n", 3, "FT000001: not a meter (EEPROM: description \"FT232R USB UART\""},
+        {"EEPROM unreadable", "device meter\neeprom-fail\n", 3, "KP000001: not a meter: its EEPROM cannot be read"},
+        {"EEPROM checksum wrong", "device meter\neeprom-bad-checksum\n", 3, "its EEPROM has a bad checksum"},
+        {"another program has it", "device meter\nopen-fail\n", 4, "busy: another program has it open"},
+        {"NAK", "device meter\nnak-at 42\n", 5, "the meter answered NAK to block 42 of 548"},
+        {"unplugged", "device meter\nunplug-at 100\n", 7, "the meter was unplugged at block 100 of 548"},
+    };
+    for (const Refusal &c : cases) {
+        config(c.config);
+        std::vector<std::string> args{"load", packed};
+        if (std::string(c.config).find("cable") != std::string::npos)
+            args = {"load", "-s", "FT000001", packed};
+        Ran r = kplx(args);
+        EXPECT_EQ(c.code, r.code) << c.what << "\n" << r.err;
+        EXPECT_NE(std::string::npos, r.err.find(c.says)) << c.what << ": " << r.err;
+    }
+    // The unplugged meter has left the bus.
+    EXPECT_NE(std::string::npos, usb("KP000001").find("plugged=no"));
+}
+
+TEST_F(Libftdi, SilentMeterFailsAfterTwoReadTimeouts)
+{
+    config("device meter\nsilent-from 3\n");
+    Ran r = kplx({"load", packed});
+    EXPECT_EQ(5, r.code);
+    EXPECT_NE(std::string::npos, r.err.find("stopped answering at block 3 of 548")) << r.err;
+}
+
+TEST_F(Libftdi, NoPermissionOnTheNodeSaysWhichAndWhatFixesIt)
+{
+    // The program may run as another user: everything it needs is where that user can read it.
+    chmod(dir.c_str(), 0755);
+    fs::copy_file(program, dir / "kplx");
+    program = (dir / "kplx").string();
+    chmod(packed.c_str(), 0644);
+    via = {KPLX_EMULATOR, "--no-access", "--"};
+    config("device meter\n");
+    Ran r = kplx({"load", packed});
+    EXPECT_EQ(4, r.code) << r.err;
+    EXPECT_NE(std::string::npos, r.err.find("no permission on /dev/bus/usb/001/002")) << r.err;
+    EXPECT_NE(std::string::npos, r.err.find("udev rule")) << r.err;
+}
+
+}  // namespace
