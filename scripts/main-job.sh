@@ -2,13 +2,17 @@
 # The main job: build the win64 utility with the sample database packed in, start it under
 # wine64 in Xvfb with the simulated meter installed as the system's driver, click Transfer and
 # report what happened: the message shown, whether the meter kept the sample byte for byte, how
-# long the transfer took and where the mid-transfer screenshot is.
+# long the transfer took and where the mid-transfer screenshot is. Then load the same packed
+# file with kplx on Linux, through libftdi1 and libusb into a meter behind an emulated FT232R,
+# and report that too: both meters must hold the sample, from the very same frames.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 
 cmake --preset win64 >/dev/null
 cmake --build build/win64 -j"$(nproc)"
+cmake --preset release >/dev/null
+cmake --build build/release -j"$(nproc)"
 
 export E2E_BUILD=$PWD/build/win64
 unset E2E_PREFIX
@@ -34,14 +38,35 @@ EOF
 
 outcome=$(grep -o 'box: "[^"]*"' "$OUT/drive.log" | tail -n1 | cut -d'"' -f2)
 seconds=$(grep 'box: ' "$OUT/drive.log" | grep -o '[0-9.]* s after menu 32779' | tail -n1 | cut -d' ' -f1)
-if cmp -s -n "$(stat -c %s "$SAMPLE_DB")" "$SAMPLE_DB" "$DB_OUT"; then same="identical"; else same="DIFFERENT"; fi
-frames=$(grep -c . "$FRAMES_OUT" || true)
+sample_size=$(stat -c %s "$SAMPLE_DB")
+same() { if cmp -s -n "$sample_size" "$SAMPLE_DB" "$1"; then echo identical; else echo DIFFERENT; fi; }
+utility_same=$(same "$DB_OUT")
+utility_frames=$(grep -c . "$FRAMES_OUT" || true)
+
+# kplx, the release build for Linux, through libftdi1 into the emulated bridge's meter.
+kplx_dir=$OUT/kplx-libftdi
+mkdir -p "$kplx_dir"
+printf 'device meter\ndatabase-out %s\nframes-out %s\n' "$kplx_dir/db-out.bin" "$kplx_dir/frames-out.txt" >"$kplx_dir/sim.cfg"
+kplx_rc=0
+KPLX_SIM_CONFIG=$kplx_dir/sim.cfg build/release/bin/kplx-ft232r-emu --report "$kplx_dir/usb.txt" -- \
+  build/release/bin/kplx load --json "$SAMPLE_EXE" >"$kplx_dir/load.json" 2>"$kplx_dir/load.err" || kplx_rc=$?
+kplx_result=$(python3 -c 'import json,sys; m=json.load(open(sys.argv[1]))["meters"][0]; print(m["result"], "-", m["message"], "in %.1f s" % m["seconds"])' "$kplx_dir/load.json" 2>/dev/null || cat "$kplx_dir/load.err")
+kplx_same=$(same "$kplx_dir/db-out.bin")
+kplx_frames=$(grep -c . "$kplx_dir/frames-out.txt" || true)
+if cmp -s <(cut -d' ' -f3 "$FRAMES_OUT") <(cut -d' ' -f3 "$kplx_dir/frames-out.txt"); then frames_same=identical; else frames_same=DIFFERENT; fi
 
 echo
-echo "outcome:      $outcome"
+echo "The utility under wine64 (simulated Ftd2xx.dll):"
+echo "  outcome:      $outcome"
 # The meter keeps whole blocks: the sample, then the trailer and zeros up to the last block's end.
-echo "database:     $(stat -c %s "$SAMPLE_DB") bytes of sample, the meter's first $(stat -c %s "$SAMPLE_DB") of $(stat -c %s "$DB_OUT" 2>/dev/null || echo 0) kept bytes: $same"
-echo "frames:       $frames logged by the meter"
-echo "transfer:     ${seconds:-?} s from the Transfer command to the message"
-echo "screenshot:   $OUT/mid-transfer.png"
-[ "$outcome" = "Transfer Complete!" ] && [ "$same" = "identical" ]
+echo "  database:     the meter's first $sample_size bytes are the sample: $utility_same"
+echo "  frames:       $utility_frames logged by the meter"
+echo "  transfer:     ${seconds:-?} s from the Transfer command to the message"
+echo "  screenshot:   $OUT/mid-transfer.png"
+echo "kplx on Linux through libftdi1 (emulated FT232R):"
+echo "  outcome:      exit code $kplx_rc, $kplx_result"
+echo "  database:     the meter's first $sample_size bytes are the sample: $kplx_same"
+echo "  frames:       $kplx_frames logged by the meter, byte for byte the utility's: $frames_same"
+echo "  bridge:       $(cat "$kplx_dir/usb.txt")"
+[ "$outcome" = "Transfer Complete!" ] && [ "$utility_same" = identical ] && [ "$kplx_rc" -eq 0 ] &&
+  [ "$kplx_same" = identical ] && [ "$frames_same" = identical ]
