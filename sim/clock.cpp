@@ -22,7 +22,12 @@ static double realElapsedMs() {
 static void sleepRealMs(double ms) {
     if (ms <= 0) return;
 #if defined(_WIN32)
-    Sleep(static_cast<DWORD>(std::ceil(ms)));
+    // Sleep counts whole milliseconds and may add one: sleep short of the time, then yield
+    // until it comes, as a read returns the moment its bytes are there.
+    if (ms >= 2)
+        Sleep(static_cast<DWORD>(ms) - 1);
+    else
+        SwitchToThread();
 #else
     timespec t;
     t.tv_sec = static_cast<time_t>(ms / 1000.0);
