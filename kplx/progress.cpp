@@ -1,5 +1,7 @@
 #include "kplx/progress.h"
 
+#include "kplx/platform/terminal.h"
+
 #include <cstdio>
 
 namespace kplx {
@@ -58,9 +60,10 @@ std::string ProgressDisplay::line(const std::string &serial, uint32_t sent, uint
     bar.append(static_cast<size_t>(kBarWidth - filled), '-');
     double bytesPerSecond = attemptElapsed > 0 ? sent * 128.0 / attemptElapsed : 0;
     std::string left = sent == 0 || bytesPerSecond <= 0 ? "--:--" : clock((total - sent) * 128.0 / bytesPerSecond);
+    const int digits = static_cast<int>(std::to_string(total).size());
     char text[256];
-    std::snprintf(text, sizeof text, "%-*s [%s] %6u/%u %3u%%  %s  %s  %s left", width, serial.c_str(), bar.c_str(),
-                  sent, total, static_cast<unsigned>(uint64_t{sent} * 100 / total), clock(elapsed).c_str(),
+    std::snprintf(text, sizeof text, "%-*s [%s] %*u/%u %3u%%  %s  %s  %s left", width, serial.c_str(), bar.c_str(),
+                  digits, sent, total, static_cast<unsigned>(uint64_t{sent} * 100 / total), clock(elapsed).c_str(),
                   rate(bytesPerSecond).c_str(), left.c_str());
     return text;
 }
@@ -84,13 +87,15 @@ void ProgressDisplay::drawLive()
     if (drawnLines_ > 0)
         std::printf("\x1b[%uA", static_cast<unsigned>(drawnLines_));
     const Clock::time_point now = Clock::now();
+    // A line that wrapped would take two rows, and the next redraw would start one too low.
+    const size_t columns = static_cast<size_t>(platform::terminalColumns() > 1 ? platform::terminalColumns() - 1 : 1);
     for (Meter &m : meters_) {
         observe(m, now);
         const Clock::time_point at = m.ended ? m.end : now;
         double elapsed = std::chrono::duration<double>(at - start_).count();
         double attemptElapsed = std::chrono::duration<double>(at - m.attemptStart).count();
-        std::printf("\r%s\x1b[K\n",
-                    line(m.serial, m.progress->blocksSent, blocks_, elapsed, attemptElapsed, serialWidth_).c_str());
+        std::string text = line(m.serial, m.progress->blocksSent, blocks_, elapsed, attemptElapsed, serialWidth_);
+        std::printf("\r%s\x1b[K\n", text.substr(0, columns).c_str());
     }
     drawnLines_ = meters_.size();
     std::fflush(stdout);

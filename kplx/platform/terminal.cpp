@@ -8,6 +8,7 @@
 #include <io.h>
 #include <windows.h>
 #else
+#include <sys/ioctl.h>
 #include <unistd.h>
 #endif
 
@@ -29,6 +30,21 @@ bool stdoutIsLiveTerminal()
     const char *term = std::getenv("TERM");
     return term != nullptr && std::strcmp(term, "dumb") != 0;
 #endif
+}
+
+int terminalColumns()
+{
+    constexpr int kFallback = 80;
+#if defined(_WIN32)
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info))
+        return info.srWindow.Right - info.srWindow.Left + 1;
+#else
+    struct winsize size = {};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        return size.ws_col;
+#endif
+    return kFallback;
 }
 
 }  // namespace kplx::platform

@@ -7,4 +7,7 @@ namespace kplx::platform {
 // they are switched on where the console can).
 bool stdoutIsLiveTerminal();
 
+// Columns of the terminal on stdout (80 when it cannot be told).
+int terminalColumns();
+
 }  // namespace kplx::platform
