@@ -32,3 +32,11 @@ cmp -s "$WORK/utility-frames.hex" "$WORK/kplx-frames.hex" || e2e_die "kplx sent 
 e2e_log "ok: kplx load sent the utility's 550 frames, byte for byte"
 e2e_check_frames --image "$APP" --db "$SAMPLE_DB" --data-frames 548 --frames "$FRAMES_OUT" --expect full \
   --database-out "$DB_OUT"
+
+# Without the driver installed there is no port to open: exit 4, saying why.
+e2e_driver missing
+rc=0
+e2e_wine 60 "$kplx_exe" list >"$OUT/no-driver.out" 2>"$OUT/no-driver.err" || rc=$?
+[ "$rc" -eq 4 ] || e2e_die "kplx list without a driver: exit $rc, expected 4"
+grep -q "cannot load the FTDI D2XX driver" "$OUT/no-driver.err" || e2e_die "kplx list without a driver said: $(cat "$OUT/no-driver.err")"
+e2e_log "ok: without Ftd2xx.dll kplx says so and exits 4"
