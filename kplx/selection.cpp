@@ -39,7 +39,7 @@ std::string describeDeviations(unsigned d, const link::EepromRecord &r)
     if (d & core::kDescription)
         parts.push_back("description \"" + r.description + "\"");
     if (d & core::kCbus4)
-        parts.push_back("CBUS4 function " + std::to_string(r.cbus4) + ", not SLEEP#");
+        parts.push_back("CBUS4 function " + std::to_string(r.values.cbus4) + ", not SLEEP#");
     if (d & core::kDtrNotInverted)
         parts.push_back("DTR not inverted");
     if (d & core::kRxdInverted)

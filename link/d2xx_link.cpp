@@ -1,5 +1,7 @@
 #include "link/d2xx_link.h"
 
+#include "usb/eeprom_record.h"
+
 #include <cstring>
 
 namespace kplx::link {
@@ -9,8 +11,8 @@ namespace {
 constexpr ULONG kBaud = 115200;
 constexpr size_t kSerialSize = 16;
 constexpr size_t kDescriptionSize = 64;
-constexpr size_t kManufacturerSize = 32;
-constexpr size_t kManufacturerIdSize = 16;
+constexpr WORD kMeterVendorId = 0x0403;
+constexpr WORD kMeterProductId = 0x6001;
 
 Status statusOf(FT_STATUS s)
 {
@@ -56,31 +58,18 @@ public:
     Status readEeprom(EepromRecord &record) override
     {
         FT_PROGRAM_DATA data;
-        char manufacturer[kManufacturerSize] = {};
-        char manufacturerId[kManufacturerIdSize] = {};
-        char description[kDescriptionSize] = {};
-        char serial[kSerialSize] = {};
-        std::memset(&data, 0, sizeof data);
-        data.Signature1 = 0x00000000;
-        data.Signature2 = 0xFFFFFFFF;
-        data.Version = 2;   // through the FT232R fields
-        data.Manufacturer = manufacturer;
-        data.ManufacturerId = manufacturerId;
-        data.Description = description;
-        data.SerialNumber = serial;
+        EepromStrings strings;
+        prepareEepromRead(data, strings.manufacturer, strings.manufacturerId, strings.description,
+                          strings.serialNumber, kMeterVendorId, kMeterProductId);
         FT_STATUS s = f_.eeRead(handle_, &data);
         if (s != FT_OK) {
             Status st = statusOnOpenHandle(s);
             detail_ = st == Status::gone ? "the device was unplugged" : "its EEPROM cannot be read";
             return st == Status::gone ? st : Status::eepromUnreadable;
         }
-        record.pnp = data.PnP;
-        record.selfPowered = data.SelfPowered;
-        record.invertDtr = data.InvertDTR;
-        record.invertRxd = data.InvertRXD;
-        record.invertTxd = data.InvertTXD;
-        record.cbus4 = data.Cbus4;
-        record.description = terminated(description, sizeof description);
+        record.values = identityFields(data, strings.description);
+        record.description = std::string(record.values.description);
+        record.values.description = {};   // it pointed at this function's buffer
         return Status::ok;
     }
 

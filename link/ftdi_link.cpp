@@ -147,12 +147,12 @@ public:
             ftdi_eeprom_get_strings(ftdi_, manufacturer, sizeof manufacturer, product, sizeof product, serial,
                                     sizeof serial) < 0)
             return failure("its EEPROM cannot be decoded", Status::eepromUnreadable);
-        record.pnp = 0;   // the FT232R has no PnP bit: a meter's never sets one
-        record.selfPowered = selfPowered ? 1 : 0;
-        record.invertTxd = (invert & INVERT_TXD) ? 1 : 0;
-        record.invertRxd = (invert & INVERT_RXD) ? 1 : 0;
-        record.invertDtr = (invert & INVERT_DTR) ? 1 : 0;
-        record.cbus4 = static_cast<uint8_t>(cbus4);
+        record.values.pnp = 0;   // the FT232R has no PnP bit: a meter's never sets one
+        record.values.selfPowered = selfPowered ? 1 : 0;
+        record.values.invertTxd = (invert & INVERT_TXD) ? 1 : 0;
+        record.values.invertRxd = (invert & INVERT_RXD) ? 1 : 0;
+        record.values.invertDtr = (invert & INVERT_DTR) ? 1 : 0;
+        record.values.cbus4 = static_cast<uint8_t>(cbus4);
         record.description = product;
         return Status::ok;
     }

@@ -30,19 +30,16 @@ struct DeviceInfo {
     std::string problem;       // why it could not be asked ("" when it could)
 };
 
-// The EEPROM fields the identity check compares, owning the description.
+// The EEPROM fields the identity check compares, holding the description's text.
 struct EepromRecord {
-    uint16_t pnp = 0;
-    uint16_t selfPowered = 0;
-    uint8_t invertDtr = 0;
-    uint8_t invertRxd = 0;
-    uint8_t invertTxd = 0;
-    uint8_t cbus4 = 0;
+    core::EepromFields values;   // its description is set by fields()
     std::string description;
 
     core::EepromFields fields() const
     {
-        return core::EepromFields{pnp, selfPowered, invertDtr, invertRxd, invertTxd, cbus4, description};
+        core::EepromFields f = values;
+        f.description = description;
+        return f;
     }
 };
 
