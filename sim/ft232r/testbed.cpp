@@ -61,6 +61,7 @@ Testbed::Testbed()
     testbed_ = umockdev_testbed_new();
     handler_ = umockdev_ioctl_base_new();
     g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(&Testbed::onIoctl), this);
+    g_signal_connect(handler_, "client-vanished", G_CALLBACK(&Testbed::onVanished), this);
     const int count = deviceCount();
     for (int i = 0; i < count; ++i) {
         const Eeprom &e = device(i).eeprom;
@@ -139,6 +140,14 @@ gboolean Testbed::onIoctl(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpoi
     if (node->handle(client))
         t->unplugged_.push_back(node->syspath());
     return TRUE;
+}
+
+void Testbed::onVanished(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer self)
+{
+    Testbed *t = static_cast<Testbed *>(self);
+    detail::Lock lock;
+    if (Node *node = t->nodeOf(umockdev_ioctl_client_get_devnode(client)))
+        node->vanished(client);
 }
 
 void Testbed::removeUnplugged()

@@ -35,6 +35,7 @@ public:
 
 private:
     static gboolean onIoctl(UMockdevIoctlBase *base, UMockdevIoctlClient *client, gpointer self);
+    static void onVanished(UMockdevIoctlBase *base, UMockdevIoctlClient *client, gpointer self);
     Node *nodeOf(const char *devnode);
 
     UMockdevTestbed *testbed_ = nullptr;

@@ -83,14 +83,14 @@ bool Node::handle(UMockdevIoctlClient *client)
         // (libusb then ends the transfers waiting on them with "no device").
         if ((request == USBDEVFS_REAPURB || request == USBDEVFS_REAPURBNDELAY) && !urbs_.empty()) {
             for (Urb &u : urbs_) {
-                if (!u.done) {
+                if (u.client == client && !u.done) {
                     u.done = true;
                     u.status = -ENODEV;
                     u.actual = 0;
                 }
             }
             error = 0;
-            result = reap(arg, error);
+            result = reap(client, arg, error);
         }
     } else {
         switch (request) {
@@ -103,18 +103,18 @@ bool Node::handle(UMockdevIoctlClient *client)
         case USBDEVFS_CLEAR_HALT:
             break;
         case USBDEVFS_CLAIMINTERFACE:
-            if (claimed_ || chip_.openFails()) {
+            if ((claimedBy_ != nullptr && claimedBy_ != client) || chip_.openFails()) {
                 result = -1;
                 error = EBUSY;   // another program has it
-            } else {
-                claimed_ = true;
+            } else if (claimedBy_ == nullptr) {
+                claimedBy_ = client;
                 ++claims_;
                 chip_.open();
             }
             break;
         case USBDEVFS_RELEASEINTERFACE:
-            if (claimed_) {
-                claimed_ = false;
+            if (claimedBy_ == client) {
+                claimedBy_ = nullptr;
                 ++releases_;
                 chip_.close();
             }
@@ -126,11 +126,11 @@ bool Node::handle(UMockdevIoctlClient *client)
             result = usbIoctl(arg, error);
             break;
         case USBDEVFS_SUBMITURB:
-            result = submit(arg, error);
+            result = submit(client, arg, error);
             break;
         case USBDEVFS_REAPURB:
         case USBDEVFS_REAPURBNDELAY:
-            result = reap(arg, error);
+            result = reap(client, arg, error);
             break;
         case USBDEVFS_DISCARDURB:
             result = discard(arg, error);
@@ -144,7 +144,8 @@ bool Node::handle(UMockdevIoctlClient *client)
             gone_ = true;   // unplugged by what this request carried: it still went through
     }
     if (std::getenv("KPLX_EMU_TRACE") != nullptr && !(request == USBDEVFS_REAPURBNDELAY && error == EAGAIN))
-        std::fprintf(stderr, "[emu] %s 0x%lx -> %ld %s\n", devnode_.c_str(), request, result, error ? std::strerror(error) : "");
+        std::fprintf(stderr, "[emu] %p %s 0x%lx -> %ld %s\n", static_cast<void *>(client), devnode_.c_str(), request,
+                     result, error ? std::strerror(error) : "");
     umockdev_ioctl_client_complete(client, result, error);
     for (Urb &u : reaped_)
         release(u);
@@ -209,7 +210,7 @@ long Node::usbIoctl(UMockdevIoctlData *arg, int &error)
     return -1;
 }
 
-long Node::submit(UMockdevIoctlData *arg, int &error)
+long Node::submit(UMockdevIoctlClient *client, UMockdevIoctlData *arg, int &error)
 {
     UMockdevIoctlData *urb = resolve(arg, 0, sizeof(usbdevfs_urb));
     if (urb == nullptr) {
@@ -217,6 +218,7 @@ long Node::submit(UMockdevIoctlData *arg, int &error)
         return -1;
     }
     Urb u;
+    u.client = client;
     u.urb = urb;
     u.type = fetch<uint8_t>(urb, offsetof(usbdevfs_urb, type));
     u.endpoint = fetch<uint8_t>(urb, offsetof(usbdevfs_urb, endpoint));
@@ -255,10 +257,12 @@ long Node::submit(UMockdevIoctlData *arg, int &error)
     return 0;
 }
 
-long Node::reap(UMockdevIoctlData *arg, int &error)
+long Node::reap(UMockdevIoctlClient *client, UMockdevIoctlData *arg, int &error)
 {
     for (auto it = urbs_.begin(); it != urbs_.end(); ++it) {
         Urb &u = *it;
+        if (u.client != client)
+            continue;
         if (!u.done && u.buffer != nullptr) {
             Bytes in;
             if (chip_.bulkIn(static_cast<size_t>(u.length), u.submittedMs, in)) {
@@ -284,6 +288,23 @@ long Node::reap(UMockdevIoctlData *arg, int &error)
     }
     error = EAGAIN;
     return -1;
+}
+
+void Node::vanished(UMockdevIoctlClient *client)
+{
+    for (auto it = urbs_.begin(); it != urbs_.end();) {
+        if (it->client == client) {
+            release(*it);
+            it = urbs_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    if (claimedBy_ == client) {   // a program that ended without letting go
+        claimedBy_ = nullptr;
+        ++releases_;
+        chip_.close();
+    }
 }
 
 long Node::discard(UMockdevIoctlData *arg, int &error)

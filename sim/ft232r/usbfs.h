@@ -25,8 +25,11 @@ public:
     const std::string &syspath() const { return syspath_; }
 
     // Answers the client's ioctl; returns whether the device has just been unplugged (and
-    // must leave the bus).
+    // must leave the bus). Each open of the node is a client of its own.
     bool handle(UMockdevIoctlClient *client);
+
+    // A client closed the node, or its program ended: what it claimed and submitted goes.
+    void vanished(UMockdevIoctlClient *client);
 
     // What a test reads afterwards: is ftdi_sio bound again, how often was the port claimed.
     bool driverBound() const { return driverBound_; }
@@ -35,6 +38,7 @@ public:
 
 private:
     struct Urb {
+        UMockdevIoctlClient *client = nullptr; // who submitted it (and only it may reap it)
         UMockdevIoctlData *urb = nullptr;      // the client's struct usbdevfs_urb
         UMockdevIoctlData *buffer = nullptr;   // its data buffer
         uint8_t type = 0;
@@ -46,8 +50,8 @@ private:
         int actual = 0;
     };
 
-    long submit(UMockdevIoctlData *arg, int &error);
-    long reap(UMockdevIoctlData *arg, int &error);
+    long submit(UMockdevIoctlClient *client, UMockdevIoctlData *arg, int &error);
+    long reap(UMockdevIoctlClient *client, UMockdevIoctlData *arg, int &error);
     long discard(UMockdevIoctlData *arg, int &error);
     long usbIoctl(UMockdevIoctlData *arg, int &error);
     long capabilities(UMockdevIoctlData *arg, int &error);
@@ -59,7 +63,7 @@ private:
     std::string syspath_;
     std::deque<Urb> urbs_;
     std::deque<Urb> reaped_;   // released once the reap that hands them back has completed
-    bool claimed_ = false;
+    UMockdevIoctlClient *claimedBy_ = nullptr;
     bool driverBound_ = true;
     bool gone_ = false;
     int claims_ = 0;

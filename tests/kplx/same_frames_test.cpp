@@ -1,5 +1,6 @@
 // The utility and kplx, given the same packed file, send the meter the same frames byte for
-// byte: the utility's transfer runs here on the native test host, kplx as a program.
+// byte: the utility's transfer runs here on the native test host, kplx as a program through
+// the simulator backend and, where the emulator is built, through libftdi1.
 #include "../unit/fixture.h"
 #include "core/database.h"
 #include "kplx_run.h"
@@ -66,6 +67,15 @@ TEST_F(SameFrames, UtilityAndKplxSendTheSameFrames)
 
         ASSERT_EQ(n / 128 + 3, utility.size()) << n;
         EXPECT_EQ(utility, frameLog(dir / "frames.txt")) << n;
+#ifdef KPLX_EMULATOR
+        backend = "libftdi";
+        via = {KPLX_EMULATOR, "--"};
+        r = kplx({"load", (dir / "packed.exe").string()});
+        ASSERT_EQ(0, r.code) << r.err;
+        EXPECT_EQ(utility, frameLog(dir / "frames.txt")) << n << ", through libftdi1";
+        backend = "sim";
+        via.clear();
+#endif
     }
 }
 
