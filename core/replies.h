@@ -15,11 +15,11 @@ struct ReplyWait {
     size_t total = 0;
     int emptyReads = 0;
 
-    void record(size_t bytesRead) { bytesRead != 0 ? void(total += bytesRead) : void(++emptyReads); }
-    bool finished() const { return total >= 1 || emptyReads >= 2; }
-};
+    static constexpr int kMaxEmptyReads = 2;
 
-constexpr int kMaxEmptyReads = 2;
+    void record(size_t bytesRead) { bytesRead != 0 ? void(total += bytesRead) : void(++emptyReads); }
+    bool finished() const { return total >= 1 || emptyReads >= kMaxEmptyReads; }
+};
 
 // The reply buffer of a step: cleared before the step, read into from its start.
 constexpr size_t kReplyBufferSize = 128;

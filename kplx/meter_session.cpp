@@ -234,10 +234,8 @@ MeterReport loadMeter(link::MeterLink &link, const std::string &serial, const co
     const auto started = std::chrono::steady_clock::now();
     MeterReport report;
     report.serial = serial;
-    if (options.tune) {
-        report.tuned = true;
-        report.tuning = tune(link, options.tuning);
-    }
+    report.tuned = true;
+    report.tuning = tune(link, options.tuning);
     // As the utility starts a transfer: both directions purged before step -1.
     link.purgeReceive();
     link.purgeTransmit();
@@ -261,7 +259,7 @@ MeterReport loadMeter(link::MeterLink &link, const std::string &serial, const co
     if (last.outcome == Outcome::ok)
         report.message = "loaded " + std::to_string(database.size) + " bytes in " +
                          std::to_string(database.dataFrames()) + " blocks";
-    if (last.outcome != Outcome::unplugged && options.tune)
+    if (last.outcome != Outcome::unplugged)
         restore(link, report.tuning);
     report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     progress.done = true;

@@ -55,7 +55,6 @@ struct MeterReport {
 struct SessionOptions {
     unsigned retries = 0;
     Tuning tuning;
-    bool tune = true;
 };
 
 // Called from the meter's thread when an attempt fails and another follows.

@@ -36,7 +36,7 @@ std::unique_ptr<Backend> openD2xx(std::string &error)
                 "with all the functions it needs): is the FTDI driver installed?";
         return nullptr;
     }
-    return makeD2xxBackend(driver, driverOptional, "d2xx");
+    return makeD2xxBackend(driver, driverOptional);
 }
 #endif
 
@@ -70,21 +70,6 @@ std::unique_ptr<Backend> openBackend(std::string &error)
 #endif
     error += ")";
     return nullptr;
-}
-
-const char *describe(Status status)
-{
-    switch (status) {
-    case Status::ok: return "ok";
-    case Status::notFound: return "no such device";
-    case Status::busy: return "the device is in use by another program";
-    case Status::noAccess: return "no permission to use the device";
-    case Status::gone: return "the device was unplugged";
-    case Status::eepromUnreadable: return "its EEPROM cannot be read";
-    case Status::unsupported: return "not supported by the library";
-    case Status::failed: return "the library call failed";
-    }
-    return "unknown";
 }
 
 }  // namespace kplx::link

@@ -156,10 +156,7 @@ private:
 
 class D2xxBackend : public Backend {
 public:
-    D2xxBackend(const DriverFunctions &f, const OptionalDriverFunctions &o, const char *name)
-        : f_(f), o_(o), name_(name) {}
-
-    const char *name() const override { return name_; }
+    D2xxBackend(const DriverFunctions &f, const OptionalDriverFunctions &o) : f_(f), o_(o) {}
 
     // The serial number and description of each device come from FT_GetDeviceInfo, which
     // needs the device open: one that another program holds cannot be asked.
@@ -235,15 +232,13 @@ public:
 private:
     DriverFunctions f_;
     OptionalDriverFunctions o_;
-    const char *name_;
 };
 
 }  // namespace
 
-std::unique_ptr<Backend> makeD2xxBackend(const DriverFunctions &functions, const OptionalDriverFunctions &optional,
-                                         const char *name)
+std::unique_ptr<Backend> makeD2xxBackend(const DriverFunctions &functions, const OptionalDriverFunctions &optional)
 {
-    return std::make_unique<D2xxBackend>(functions, optional, name);
+    return std::make_unique<D2xxBackend>(functions, optional);
 }
 
 }  // namespace kplx::link

@@ -10,7 +10,6 @@
 
 namespace kplx::link {
 
-std::unique_ptr<Backend> makeD2xxBackend(const DriverFunctions &functions, const OptionalDriverFunctions &optional,
-                                         const char *name);
+std::unique_ptr<Backend> makeD2xxBackend(const DriverFunctions &functions, const OptionalDriverFunctions &optional);
 
 }  // namespace kplx::link

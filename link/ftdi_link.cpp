@@ -253,8 +253,6 @@ private:
 
 class FtdiBackend : public Backend {
 public:
-    const char *name() const override { return "libftdi"; }
-
     Status enumerate(std::vector<DeviceInfo> &devices) override
     {
         devices.clear();

@@ -73,7 +73,6 @@ class Backend {
 public:
     virtual ~Backend() = default;
 
-    virtual const char *name() const = 0;
     virtual Status enumerate(std::vector<DeviceInfo> &devices) = 0;
     virtual Status open(const std::string &serial, std::unique_ptr<MeterLink> &link) = 0;
 
@@ -86,8 +85,5 @@ protected:
 // The backend KPLX_BACKEND names (sim, d2xx, libftdi), else the platform's own. Null, with
 // `error` set, when it cannot be had.
 std::unique_ptr<Backend> openBackend(std::string &error);
-
-// A short text for a status, as a fallback when a call left no detail.
-const char *describe(Status status);
 
 }  // namespace kplx::link

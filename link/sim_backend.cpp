@@ -27,7 +27,7 @@ std::unique_ptr<Backend> makeSimBackend(std::string &error)
     }
     OptionalDriverFunctions optional = {};
     bindOptionalDriverFunctions(simProc, nullptr, optional);
-    return makeD2xxBackend(functions, optional, "sim");
+    return makeD2xxBackend(functions, optional);
 }
 
 }  // namespace kplx::link
