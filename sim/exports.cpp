@@ -73,7 +73,7 @@ SIM_ENTRY FT_Open(int deviceNumber, FT_HANDLE *handle) {
     if (d == nullptr) return FT_DEVICE_NOT_FOUND;
     if (d->handle != 0 || d->config.faults.openFails) return FT_DEVICE_NOT_OPENED;
     d->handle = sim::detail::newHandle();
-    sim::detail::openDevice(*d);
+    sim::detail::openDevice(*d, true);   // the driver keeps a read pending
     *handle = reinterpret_cast<FT_HANDLE>(d->handle);
     return FT_OK;
 }
@@ -238,9 +238,11 @@ SIM_ENTRY FT_SetLatencyTimer(FT_HANDLE handle, UCHAR latencyMs) {
     Device *d = nullptr;
     FT_STATUS s = usable(handle, d);
     if (s != FT_OK) return s;
-    if (latencyMs < 2) return FT_INVALID_PARAMETER;   // the D2XX library takes 2 .. 255
+    // 1 to 255 ms (FTDI's latency-timer notes); 0 is no period at all.
+    if (latencyMs < 1) return FT_INVALID_PARAMETER;
     d->bridge.setLatency(latencyMs, sim::nowMs());
     d->port.latencySets.push_back(latencyMs);
+    d->calls.push_back("latency " + std::to_string(latencyMs));
     return FT_OK;
 }
 

@@ -5,22 +5,33 @@
 namespace sim {
 namespace detail {
 
-void openDevice(Device &d) {
+void openDevice(Device &d, bool alwaysReading) {
     d.opens += 1;
+    d.calls.push_back("open");
     d.port = Port();
     d.port.open = true;
     const Link &link = state().link;
-    d.bridge.reset(static_cast<uint8_t>(link.latencyMs), link.enabled);
+    d.bridge.reset(static_cast<uint8_t>(link.latencyMs), link.enabled, alwaysReading, nowMs());
 }
 
 void closeDevice(Device &d) {
     d.port.open = false;
-    d.bridge.reset(d.bridge.latency(), state().link.enabled);
+    d.calls.push_back("close");
+    d.bridge.advance(nowMs());
+    noteDeliveries(d);
+    d.bridge.reset(d.bridge.latency(), state().link.enabled, d.bridge.alwaysReading(), nowMs());
     writeOutputs();
+}
+
+void noteDeliveries(Device &d) {
+    for (const auto &delivered : d.bridge.takeDelivered())
+        if (delivered.first >= 0 && static_cast<size_t>(delivered.first) < d.frames.size())
+            d.frames[static_cast<size_t>(delivered.first)].replyReadableMs = delivered.second;
 }
 
 size_t takeReadable(Device &d, uint8_t *buffer, size_t max, double nowMs, bool byPiece, bool &pieceEnded) {
     d.bridge.advance(nowMs);
+    noteDeliveries(d);
     std::deque<Bridge::Byte> &host = d.bridge.host();
     size_t got = 0;
     pieceEnded = false;

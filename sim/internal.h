@@ -33,6 +33,7 @@ struct Device {
     bool complete = false;
     std::vector<uint8_t> database;
     std::vector<FrameRecord> frames;
+    std::vector<std::string> calls;  // "open", "latency N", "close", in order (calls-out)
     double txLineFreeMs = 0;         // host-to-meter line busy until
     double rxLineFreeMs = 0;         // meter-to-host line busy until
 };
@@ -68,8 +69,12 @@ void waitUntil(double ms, Lock *held = nullptr);
 void deliver(Device &device, const uint8_t *data, size_t size, double writeMs);
 
 // The host's side of a device, shared by the D2XX entry points and the emulated USB bridge.
-void openDevice(Device &device);    // the port's and the bridge's defaults; counts the open
+// `alwaysReading`: the D2XX face, whose driver keeps a read pending; the emulated USB bridge
+// is read only when libusb asks.
+void openDevice(Device &device, bool alwaysReading);   // the port's and the bridge's defaults; counts the open
 void closeDevice(Device &device);   // and writes the outputs
+// Records when each reply that has reached the host got there.
+void noteDeliveries(Device &device);
 // Moves up to `max` bytes the host can read at nowMs into `buffer`; with `byPiece`, stops after
 // the end of a piece (the pieces fault). `pieceEnded` tells whether it did.
 size_t takeReadable(Device &device, uint8_t *buffer, size_t max, double nowMs, bool byPiece, bool &pieceEnded);

@@ -54,9 +54,10 @@ static void apply(Device &d, const std::string &payload, const std::vector<uint8
     }
 }
 
-// Sends the reply down the wire: each byte takes its wire time, after the meter's processing
-// time, and enters the bridge as it arrives. Returns when the whole reply will be readable.
-static double queueReply(Device &d, const std::vector<uint8_t> &reply, double frameDoneMs) {
+// Sends the reply to frame `k` down the wire: each byte takes its wire time, after the meter's
+// processing time, and enters the bridge as it arrives. Returns when the whole reply will be
+// readable where the driver keeps a read pending; otherwise that is known when a read gets it.
+static double queueReply(Device &d, int k, const std::vector<uint8_t> &reply, double frameDoneMs) {
     const Link &link = state().link;
     double byteMs = link.enabled ? 10000.0 / d.port.baudRate : 0;
     double start = frameDoneMs;
@@ -67,10 +68,10 @@ static double queueReply(Device &d, const std::vector<uint8_t> &reply, double fr
         while (piece < pieces.size() && pieceEnd <= j) pieceEnd += static_cast<size_t>(std::max(pieces[piece++], 1));
         if (piece >= pieces.size() && pieceEnd <= j) pieceEnd = reply.size();
         double arrived = start + static_cast<double>(j + 1) * byteMs;
-        d.bridge.arrive(reply[j], arrived, !pieces.empty() && j + 1 == pieceEnd);
+        d.bridge.arrive(reply[j], arrived, !pieces.empty() && j + 1 == pieceEnd, j + 1 == reply.size() ? k : -1);
     }
     d.rxLineFreeMs = start + static_cast<double>(reply.size()) * byteMs;
-    return d.bridge.drainedMs();
+    return d.bridge.alwaysReading() ? d.bridge.drainedMs() : -1;
 }
 
 static void frameArrived(Device &d, double doneMs) {
@@ -99,7 +100,7 @@ static void frameArrived(Device &d, double doneMs) {
     }
     if (answers && !r.reply.empty()) {
         if (r.reply[0] == kAck) apply(d, payload, d.pending);
-        r.replyReadableMs = queueReply(d, r.reply, doneMs);
+        r.replyReadableMs = queueReply(d, k, r.reply, doneMs);
     }
     d.frames.push_back(std::move(r));
 }

@@ -48,6 +48,9 @@ void writeOutputs() {
     for (const Device &d : state().devices) {
         writeFile(d.config.databaseOut, std::string(d.database.begin(), d.database.end()));
         writeFile(d.config.framesOut, frameLog(d.frames));
+        std::string calls;
+        for (const std::string &c : d.calls) calls += c + "\n";
+        writeFile(d.config.callsOut, calls);
     }
 }
 

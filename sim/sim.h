@@ -66,6 +66,8 @@ struct DeviceConfig {
     Faults faults;
     std::string databaseOut;                     // file for the received database ("" = none)
     std::string framesOut;                       // file for the frame log ("" = none)
+    std::string callsOut;                        // file for the log of opens, closes and latency
+                                                 // settings ("" = none)
 };
 
 struct FrameRecord {

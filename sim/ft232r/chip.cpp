@@ -51,8 +51,7 @@ bool Chip::openFails() const { return model(device_).config.faults.openFails; }
 
 void Chip::open()
 {
-    detail::openDevice(model(device_));
-    lastPacketMs_ = nowMs();
+    detail::openDevice(model(device_), false);   // libusb reads only when the program does
 }
 
 void Chip::close() { detail::closeDevice(model(device_)); }
@@ -129,6 +128,7 @@ bool Chip::vendorOut(const Setup &s)
             return false;
         d.bridge.setLatency(static_cast<uint8_t>(s.value), now);
         d.port.latencySets.push_back(s.value & 0xFF);
+        d.calls.push_back("latency " + std::to_string(s.value & 0xFF));
         return true;
     case kErrorChar:
     case kBitMode:
@@ -167,38 +167,25 @@ void Chip::bulkOut(const uint8_t *data, size_t size)
     detail::deliver(model(device_), data, size, nowMs());
 }
 
-bool Chip::bulkIn(size_t capacity, double waitingSinceMs, Bytes &in)
+bool Chip::bulkIn(size_t capacity, double pendingSinceMs, Bytes &in)
 {
     Device &d = model(device_);
     const double now = nowMs();
-    d.bridge.advance(now);
-    std::deque<detail::Bridge::Byte> &host = d.bridge.host();
     in.clear();
-    if (host.empty()) {
-        // Nothing for the host: the status bytes alone, each time the timer runs out.
-        double since = waitingSinceMs > lastPacketMs_ ? waitingSinceMs : lastPacketMs_;
-        if (now - since < d.bridge.latency())
-            return false;
-        in.assign(kModemStatus, kModemStatus + 2);
-        lastPacketMs_ = now;
-        return true;
-    }
-    // Whole packets while they fit; a packet short of 64 bytes ends the transfer.
-    while (!host.empty() && capacity - in.size() >= kPacketSize) {
+    detail::Bridge::Packet packet;
+    Bytes data;
+    double since = pendingSinceMs;
+    // A full packet does not end the transfer: the next one may join it while there is room.
+    while (capacity - in.size() >= kPacketSize && d.bridge.fetch(since, now, packet, data)) {
         in.insert(in.end(), kModemStatus, kModemStatus + 2);
-        size_t n = 0;
-        bool end = false;
-        while (!host.empty() && !end && n < detail::Bridge::kPacketPayload) {
-            end = host.front().packetEnd;
-            in.push_back(host.front().value);
-            host.pop_front();
-            ++n;
-        }
-        if (n + 2 < kPacketSize)
+        in.insert(in.end(), data.begin(), data.end());
+        data.clear();
+        since = packet.atMs;
+        if (packet.count < detail::Bridge::kPacketPayload)
             break;
     }
-    lastPacketMs_ = now;
-    return true;
+    detail::noteDeliveries(d);
+    return !in.empty();
 }
 
 }  // namespace ft232r

@@ -34,10 +34,10 @@ public:
 
     void bulkOut(const uint8_t *data, size_t size);
 
-    // Fills a bulk IN transfer of `capacity` bytes with whole packets, when the chip has data
-    // for the host or its latency timer has run out since `waitingSinceMs` (then the two
-    // status bytes alone). False when the transfer must wait.
-    bool bulkIn(size_t capacity, double waitingSinceMs, Bytes &in);
+    // Fills a bulk IN transfer of `capacity` bytes, pending since `pendingSinceMs`, with the
+    // packets the chip sends into it by now (see sim/bridge.h): a short packet, the status
+    // bytes alone included, ends it. False when the transfer must wait.
+    bool bulkIn(size_t capacity, double pendingSinceMs, Bytes &in);
 
 private:
     bool vendorOut(const Setup &s);
@@ -45,7 +45,6 @@ private:
     bool standardIn(const Setup &s, Bytes &in);
 
     int device_;
-    double lastPacketMs_ = 0;
 };
 
 }  // namespace ft232r
