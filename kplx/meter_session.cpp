@@ -186,8 +186,6 @@ private:
     uint32_t blocks_;
 };
 
-constexpr uint8_t kEventChar = core::kAck;
-
 // A failure here is not an error: the transfer goes on at the bridge's own pace. Nothing is
 // changed that cannot be put back, so without a readable latency timer it is left alone.
 TuningReport tune(link::MeterLink &link, const Tuning &want)
@@ -205,20 +203,12 @@ TuningReport tune(link::MeterLink &link, const Tuning &want)
                 r.problem = "the latency timer cannot be set: " + link.detail();
         }
     }
-    if (want.eventChar) {
-        r.eventChar = link.setEventChar(kEventChar, true) == link::Status::ok;
-        if (!r.eventChar)
-            r.problem += std::string(r.problem.empty() ? "" : "; ") + "the event character cannot be set: " + link.detail();
-    }
     return r;
 }
 
-// Puts back the latency timer found at open. The event character cannot be read back from
-// the bridge, so it goes back to the bridge's default: none.
+// Puts back the latency timer found at open.
 void restore(link::MeterLink &link, TuningReport &r)
 {
-    if (r.eventChar && link.setEventChar(0, false) != link::Status::ok)
-        r.restored = false;
     if (r.latencyMs != r.latencyFoundMs && link.setLatencyTimer(static_cast<uint8_t>(r.latencyFoundMs)) != link::Status::ok)
         r.restored = false;
 }

@@ -19,17 +19,16 @@ enum class Outcome { ok, notAMeter, portError, handshake, endNotConfirmed, unplu
 const char *outcomeName(Outcome outcome);   // as in --json: "ok", "not-a-meter", ...
 int exitCodeOf(Outcome outcome);
 
-// The bridge settings for the transfer: a short latency timer and ACK as the event character
-// send each reply to the host as soon as it arrives. Put back as found before the port closes.
+// The bridge's latency timer for the transfer. The bridge sends a short reply at the timer's
+// next expiry, so each ACK waits up to a whole period: 16 ms as the bridge comes, 2 ms here
+// (FTDI advises against 1 ms, the USB frame's length). Put back as found before the port closes.
 struct Tuning {
-    uint8_t latencyMs = 2;    // 2 .. 255
-    bool eventChar = true;
+    uint8_t latencyMs = 2;    // 1 .. 255
 };
 
 struct TuningReport {
     int latencyFoundMs = -1;   // the bridge's latency timer at open (-1: it could not be read)
     int latencyMs = -1;        // in effect for the transfer (-1: unknown)
-    bool eventChar = false;    // ACK was the event character for the transfer
     bool restored = true;      // what was changed has been put back
     std::string problem;       // what could not be done ("" when all went as asked)
 };

@@ -16,7 +16,6 @@ json tuningJson(const TuningReport &t)
 {
     return json{{"latencyMs", t.latencyMs >= 0 ? json(t.latencyMs) : json(nullptr)},
                 {"latencyFoundMs", t.latencyFoundMs >= 0 ? json(t.latencyFoundMs) : json(nullptr)},
-                {"eventChar", t.eventChar},
                 {"restored", t.restored},
                 {"problem", orNull(!t.problem.empty(), t.problem)}};
 }

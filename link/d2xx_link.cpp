@@ -117,13 +117,6 @@ public:
         return failOpen(o_.setLatencyTimer(handle_, ms), "setting the latency timer failed");
     }
 
-    Status setEventChar(uint8_t character, bool enabled) override
-    {
-        if (o_.setChars == nullptr)
-            return unsupported("FT_SetChars");
-        return failOpen(o_.setChars(handle_, character, enabled ? 1 : 0, 0, 0), "setting the event character failed");
-    }
-
 private:
     Status fail(FT_STATUS s, const char *what)
     {

@@ -217,11 +217,6 @@ public:
         return check(ftdi_set_latency_timer(ftdi_, ms), "setting the latency timer failed");
     }
 
-    Status setEventChar(uint8_t character, bool enabled) override
-    {
-        return check(ftdi_set_event_char(ftdi_, character, enabled ? 1 : 0), "setting the event character failed");
-    }
-
 private:
     bool present()
     {

@@ -58,10 +58,9 @@ public:
     virtual Status purgeReceive() = 0;
     virtual Status purgeTransmit() = 0;
 
-    // The bridge's latency timer and event character (unsupported where the library lacks them).
+    // The bridge's latency timer (unsupported where the library lacks the calls).
     virtual Status getLatencyTimer(uint8_t &ms) = 0;
     virtual Status setLatencyTimer(uint8_t ms) = 0;
-    virtual Status setEventChar(uint8_t character, bool enabled) = 0;
 
     const std::string &detail() const { return detail_; }
 

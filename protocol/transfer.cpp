@@ -10,14 +10,13 @@
 
 TransferState transfer;
 
-// Where the library can, the bridge sends each reply the moment it arrives instead of holding
-// it for its latency timer: the timer set short and ACK made the event character, for this
-// transfer only. Without all three functions nothing changes.
+// The bridge holds each ACK until its latency timer next expires (16 ms apart as it comes).
+// Where the library can, the timer runs short for this transfer only; without both functions
+// nothing changes.
 static void tuneBridge(ComAccess &port)
 {
     port.bridgeTuned = 0;
-    if (driverOptional.getLatencyTimer == NULL || driverOptional.setLatencyTimer == NULL ||
-        driverOptional.setChars == NULL)
+    if (driverOptional.getLatencyTimer == NULL || driverOptional.setLatencyTimer == NULL)
         return;
     UCHAR found = 0;
     if (port.getLatencyTimer(&found) != FT_OK)
@@ -25,18 +24,20 @@ static void tuneBridge(ComAccess &port)
     port.latencyAtOpen = found;
     port.bridgeTuned = 1;
     port.setLatencyTimer(TUNED_LATENCY_MS);
-    port.setChars(ACK, 1);
 }
 
-// Puts back what tuneBridge found (the event character cannot be read back: none was set at
-// open), then closes the port.
-static void closeTransferPort(ComAccess &port)
+// Puts back the latency timer tuneBridge found.
+static void untuneBridge(ComAccess &port)
 {
     if (port.bridgeTuned) {
-        port.setChars(0, 0);
         port.setLatencyTimer(port.latencyAtOpen);
         port.bridgeTuned = 0;
     }
+}
+
+static void closeTransferPort(ComAccess &port)
+{
+    untuneBridge(port);
     port.closePort();
 }
 

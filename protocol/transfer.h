@@ -21,7 +21,7 @@ class ComAccess;
 #define TRANSFER_BAUD 115200
 #define END_REPLY_LENGTH kplx::core::kEndReplyLength
 #define REPLY_BUFFER_SIZE kplx::core::kReplyBufferSize
-#define TUNED_LATENCY_MS 2   // the shortest latency timer the D2XX library takes
+#define TUNED_LATENCY_MS 2   // FTDI advises against 1 ms, the USB frame's length
 
 struct TransferState {
     int active;      // a transfer runs: gates painting, timers and stepping

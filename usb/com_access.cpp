@@ -153,13 +153,3 @@ FT_STATUS ComAccess::setLatencyTimer(UCHAR ms)
     status = driverOptional.setLatencyTimer(handle, ms);
     return status;
 }
-
-FT_STATUS ComAccess::setChars(UCHAR eventChar, UCHAR eventCharEnabled)
-{
-    if (handle == NULL)
-        return 0;
-    if (driverOptional.setChars == NULL)
-        return FT_NOT_SUPPORTED;
-    status = driverOptional.setChars(handle, eventChar, eventCharEnabled, 0, 0);
-    return status;
-}

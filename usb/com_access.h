@@ -27,11 +27,10 @@ public:
     FT_STATUS clearDtr();
     FT_STATUS openAndConfigure(int index, ULONG baud, ULONG wordLength, ULONG stopBits, ULONG parity);
 
-    // The bridge's latency timer and event character, where the library exports them by name;
+    // The bridge's latency timer, where the library exports the functions by name;
     // FT_NOT_SUPPORTED, without a call, where it does not.
     FT_STATUS getLatencyTimer(UCHAR *ms);
     FT_STATUS setLatencyTimer(UCHAR ms);
-    FT_STATUS setChars(UCHAR eventChar, UCHAR eventCharEnabled);
 
     // Reads the bridge's EEPROM and sets meterMismatch when it does not describe a meter.
     // Needs an open port; a failed read leaves the previous verdict.
@@ -56,6 +55,6 @@ public:
     char description[64];
     char serialNumber[16];
     BYTE meterMismatch;
-    BYTE bridgeTuned;        // the transfer changed the latency timer and event character
+    BYTE bridgeTuned;        // the transfer changed the latency timer
     BYTE latencyAtOpen;      // the latency timer found before, put back when the port closes
 };

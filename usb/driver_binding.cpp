@@ -35,5 +35,4 @@ void bindOptionalDriverFunctions(DriverLookup lookup, void *context, OptionalDri
 {
     bind(lookup, context, 0, "FT_SetLatencyTimer", f.setLatencyTimer);
     bind(lookup, context, 0, "FT_GetLatencyTimer", f.getLatencyTimer);
-    bind(lookup, context, 0, "FT_SetChars", f.setChars);
 }

@@ -1,4 +1,4 @@
-// The D2XX entry points a client binds: thirteen by ordinal, all or none, and three optional
+// The D2XX entry points a client binds: thirteen by ordinal, all or none, and two optional
 // ones by name. Shared by the utility and kplx, so both bind the library the same way.
 #pragma once
 
@@ -21,12 +21,11 @@ struct DriverFunctions {
     FtGetDeviceInfoFn getDeviceInfo;
 };
 
-// The bridge's latency timer and event character: not every library version exports them, so
-// each is bound by name on its own and may stay null.
+// The bridge's latency timer: not every library version exports its functions, so each is
+// bound by name on its own and may stay null.
 struct OptionalDriverFunctions {
     FtSetLatencyTimerFn setLatencyTimer;
     FtGetLatencyTimerFn getLatencyTimer;
-    FtSetCharsFn setChars;
 };
 
 // Finds an export: by ordinal when name is null, else by name. Null when there is none.
@@ -36,5 +35,5 @@ typedef DriverProc (*DriverLookup)(void *context, int ordinal, const char *name)
 // Binds the thirteen ordinals; false, with `functions` cleared, when any one is missing.
 bool bindDriverFunctions(DriverLookup lookup, void *context, DriverFunctions &functions);
 
-// Binds what the library has of the three optional functions.
+// Binds what the library has of the optional functions.
 void bindOptionalDriverFunctions(DriverLookup lookup, void *context, OptionalDriverFunctions &functions);

@@ -11,5 +11,5 @@ extern OptionalDriverFunctions driverOptional;   // each null where the library 
 
 // Loads the library from the Windows system folder, where the driver installer puts it, and
 // binds all thirteen ordinals. A library lacking any of them counts as not loaded. The
-// optional latency-timer and event-character functions are bound by name where present.
+// optional latency-timer functions are bound by name where present.
 bool loadDriverLibrary();

@@ -103,7 +103,7 @@ TEST_F(Libftdi, MeterThatAnotherProgramIsLoadingIsBusy)
     config("link latency-ms 16 process-ms 1\n" + meter("KP000001"));
     const std::string kplx = "'" + program + "'", first = "'" + (dir / "first.out").string() + "'";
     program = "/bin/bash";
-    Ran r = this->kplx({"-c", kplx + " load --latency 16 --no-event-char '" + packed + "' >" + first + " 2>&1 & pid=$!; " +
+    Ran r = this->kplx({"-c", kplx + " load --latency 16 '" + packed + "' >" + first + " 2>&1 & pid=$!; " +
                                   "until grep -q '10%' " + first + "; do sleep 0.05; done; " + kplx + " load '" + packed +
                                   "'; rc=$?; kill -INT $pid; wait $pid; exit $rc"});
     EXPECT_EQ(4, r.code) << r.err;

@@ -19,7 +19,7 @@ inline FARPROC simLookup(int ordinal, const char *name)
     return reinterpret_cast<FARPROC>(sim::procByOrdinal(ordinal));
 }
 
-// A library that also exports the latency-timer and event-character functions by name.
+// A library that also exports the latency-timer functions by name.
 inline FARPROC simLookupWithNames(int ordinal, const char *name)
 {
     return reinterpret_cast<FARPROC>(sim::lookupProc(ordinal, name));

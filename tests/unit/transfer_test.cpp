@@ -6,6 +6,7 @@
 #include "usb/com_access.h"
 
 #include <cctype>
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -246,15 +247,17 @@ TEST_F(Transfer, TransferCommandDuringAStepIsIgnored)
     EXPECT_EQ(nullptr, port.handle);
 }
 
-// --- The bridge's latency timer and event character ------------------------------------------
+// --- The bridge's latency timer -------------------------------------------------------------
 
-// With the link model on the virtual clock: how long after its frame each reply was readable.
-std::vector<double> replyDelays()
+// Every reply left the bridge at an expiry of one timer of `periodMs`: all on one grid.
+void expectRepliesOnOneGrid(double periodMs)
 {
-    std::vector<double> delays;
-    for (const sim::FrameRecord &f : sim::frames(0))
-        delays.push_back(f.replyReadableMs - f.timeMs);
-    return delays;
+    const std::vector<sim::FrameRecord> &frames = sim::frames(0);
+    ASSERT_FALSE(frames.empty());
+    for (const sim::FrameRecord &f : frames) {
+        double periods = (f.replyReadableMs - frames[0].replyReadableMs) / periodMs;
+        EXPECT_NEAR(periods, std::round(periods), 1e-6) << f.replyReadableMs;
+    }
 }
 
 void useLinkModel()
@@ -264,7 +267,13 @@ void useLinkModel()
     sim::setLink(link);   // 16 ms latency timer at open, meter 1 ms a frame
 }
 
-TEST_F(Transfer, LibraryWithTheLatencyFunctionsGetsEachReplyAtOnce)
+// After a frame: the meter's 1 ms, then the reply's wire time.
+double replyInChipMs(const sim::FrameRecord &f)
+{
+    return 1 + static_cast<double>(f.reply.size()) * 10000.0 / 115200;
+}
+
+TEST_F(Transfer, LibraryWithTheLatencyFunctionsRunsTheTimerShortForTheTransfer)
 {
     installDriver(simLookupWithNames);
     useLinkModel();
@@ -274,11 +283,11 @@ TEST_F(Transfer, LibraryWithTheLatencyFunctionsGetsEachReplyAtOnce)
     EXPECT_EQ(std::vector<std::string>{"Transfer Complete!"}, boxTexts());
     // Set for the transfer, put back before the port closed.
     EXPECT_EQ((std::vector<int>{TUNED_LATENCY_MS, 16}), sim::port(0).latencySets);
-    EXPECT_EQ((std::vector<int>{ACK, -1}), sim::port(0).eventChars);
-    std::vector<double> delays = replyDelays();
-    delays.pop_back();   // END's "SUCCESS" frame holds no ACK: it waits for the 2 ms timer
-    for (double delay : delays)
-        EXPECT_LT(delay, 2.0);   // the meter's 1 ms and the wire, no latency timer
+    expectRepliesOnOneGrid(TUNED_LATENCY_MS);
+    for (const sim::FrameRecord &f : sim::frames(0)) {
+        EXPECT_GE(f.replyReadableMs - f.timeMs, replyInChipMs(f) - 1e-9);
+        EXPECT_LE(f.replyReadableMs - f.timeMs, replyInChipMs(f) + TUNED_LATENCY_MS);   // one short period more at most
+    }
 }
 
 TEST_F(Transfer, FailedTransferPutsTheBridgeBackToo)
@@ -291,7 +300,6 @@ TEST_F(Transfer, FailedTransferPutsTheBridgeBackToo)
     run();
     EXPECT_EQ(std::vector<std::string>{"Error - Handshake not received"}, boxTexts());
     EXPECT_EQ((std::vector<int>{TUNED_LATENCY_MS, 16}), sim::port(0).latencySets);
-    EXPECT_EQ((std::vector<int>{ACK, -1}), sim::port(0).eventChars);
 }
 
 TEST_F(Transfer, LibraryWithoutThemIsLeftAsItIs)
@@ -302,9 +310,8 @@ TEST_F(Transfer, LibraryWithoutThemIsLeftAsItIs)
     run();
     EXPECT_EQ(std::vector<std::string>{"Transfer Complete!"}, boxTexts());
     EXPECT_TRUE(sim::port(0).latencySets.empty());
-    EXPECT_TRUE(sim::port(0).eventChars.empty());
-    for (double delay : replyDelays())
-        EXPECT_GT(delay, 15.0);   // every reply waited for the bridge's 16 ms timer
+    // Every reply waited for the bridge's own 16 ms timer.
+    expectRepliesOnOneGrid(16);
 }
 
 // --- Failures before any frame --------------------------------------------------------------
