@@ -4,7 +4,9 @@
 # report what happened: the message shown, whether the meter kept the sample byte for byte, how
 # long the transfer took and where the mid-transfer screenshot is. Then load the same packed
 # file with kplx on Linux, through libftdi1 and libusb into a meter behind an emulated FT232R,
-# and report that too: both meters must hold the sample, from the very same frames.
+# and report that too: both meters must hold the sample, from the very same frames. Both meters
+# sit behind the wire model (115200 baud, the meter 1 ms a frame, the bridge's latency timer
+# 16 ms when opened; sim/bridge.h), so the seconds shown are what a real bridge would take.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -21,7 +23,8 @@ unset E2E_PREFIX
 e2e_begin main-job            # a fresh Wine prefix and Xvfb screen, removed on exit
 e2e_use_utility "$SAMPLE_EXE"
 e2e_driver installed
-e2e_meter_config
+wire_model="link latency-ms 16 process-ms 1"
+e2e_meter_config "$wire_model" "clock real" "time-scale 1"
 E2E_DRIVE_TIMEOUT=120 e2e_drive <<'EOF'
 launch ${E2E_APP}
 wait-window
@@ -46,7 +49,8 @@ utility_frames=$(grep -c . "$FRAMES_OUT" || true)
 # kplx, the release build for Linux, through libftdi1 into the emulated bridge's meter.
 kplx_dir=$OUT/kplx-libftdi
 mkdir -p "$kplx_dir"
-printf 'device meter\ndatabase-out %s\nframes-out %s\n' "$kplx_dir/db-out.bin" "$kplx_dir/frames-out.txt" >"$kplx_dir/sim.cfg"
+printf '%s\ndevice meter\ndatabase-out %s\nframes-out %s\n' "$wire_model" "$kplx_dir/db-out.bin" \
+  "$kplx_dir/frames-out.txt" >"$kplx_dir/sim.cfg"
 kplx_rc=0
 KPLX_SIM_CONFIG=$kplx_dir/sim.cfg build/release/bin/kplx-ft232r-emu --report "$kplx_dir/usb.txt" -- \
   build/release/bin/kplx load --json "$SAMPLE_EXE" >"$kplx_dir/load.json" 2>"$kplx_dir/load.err" || kplx_rc=$?
@@ -54,6 +58,10 @@ kplx_result=$(python3 -c 'import json,sys; m=json.load(open(sys.argv[1]))["meter
 kplx_same=$(same "$kplx_dir/db-out.bin")
 kplx_frames=$(grep -c . "$kplx_dir/frames-out.txt" || true)
 if cmp -s <(cut -d' ' -f3 "$FRAMES_OUT") <(cut -d' ' -f3 "$kplx_dir/frames-out.txt"); then frames_same=identical; else frames_same=DIFFERENT; fi
+# The time the same bytes take on the wire alone (frames out, replies in, 10 bits a byte).
+wire_s=$(python3 bench/frame_stats.py --json "$FRAMES_OUT" 2>/dev/null | python3 -c 'import json,sys; print("%.2f" % json.load(sys.stdin)["wire_bound_s"])' || echo "?")
+ratio() { python3 -c 'import sys; print("%.2fx" % (float(sys.argv[1]) / float(sys.argv[2])))' "$1" "$wire_s" 2>/dev/null || echo "?"; }
+kplx_s=$(python3 -c 'import json,sys; print("%.1f" % json.load(open(sys.argv[1]))["meters"][0]["seconds"])' "$kplx_dir/load.json" 2>/dev/null || echo "?")
 
 echo
 echo "The utility under wine64 (simulated Ftd2xx.dll):"
@@ -61,12 +69,13 @@ echo "  outcome:      $outcome"
 # The meter keeps whole blocks: the sample, then the trailer and zeros up to the last block's end.
 echo "  database:     the meter's first $sample_size bytes are the sample: $utility_same"
 echo "  frames:       $utility_frames logged by the meter"
-echo "  transfer:     ${seconds:-?} s from the Transfer command to the message"
+echo "  transfer:     ${seconds:-?} s from the Transfer command to the message, $(ratio "${seconds:-?}") the $wire_s s the bytes take on the wire"
 echo "  screenshot:   $OUT/mid-transfer.png"
 echo "kplx on Linux through libftdi1 (emulated FT232R):"
 echo "  outcome:      exit code $kplx_rc, $kplx_result"
 echo "  database:     the meter's first $sample_size bytes are the sample: $kplx_same"
 echo "  frames:       $kplx_frames logged by the meter, byte for byte the utility's: $frames_same"
+echo "  transfer:     $kplx_s s, $(ratio "$kplx_s") the $wire_s s the bytes take on the wire"
 echo "  bridge:       $(cat "$kplx_dir/usb.txt")"
 [ "$outcome" = "Transfer Complete!" ] && [ "$utility_same" = identical ] && [ "$kplx_rc" -eq 0 ] &&
   [ "$kplx_same" = identical ] && [ "$frames_same" = identical ]
