@@ -3,6 +3,8 @@
 #include "core/frame.h"
 #include "usb/com_access.h"
 
+static_assert(FRAME_BUFFER_SIZE >= kplx::core::kMaxFrameSize, "sendPacket's buffer holds any frame buildPacket writes");
+
 int buildPacket(const void *payload, int length, unsigned char *frame)
 {
     return static_cast<int>(kplx::core::buildFrame(payload, static_cast<size_t>(length), frame));

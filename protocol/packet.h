@@ -10,7 +10,7 @@ class ComAccess;
 #define ACK 0x06
 #define NAK 0x15
 #define FRAME_OVERHEAD 3
-#define FRAME_BUFFER_SIZE 256
+#define FRAME_BUFFER_SIZE 258   // the largest frame: LEN 255, and STX, LEN and CHK
 #define MAX_PAYLOAD 128
 
 // Builds the frame and writes it with one write; returns `length`. The write status stays in

@@ -41,11 +41,15 @@ static void closeTransferPort(ComAccess &port)
     port.closePort();
 }
 
+// Also puts back the bridge's latency timer when a transfer is cut short: the window closing
+// mid-transfer, or a restart whose reload fails. The port stays open, as it always has there.
 void stopTimers(HWND window)
 {
     KillTimer(window, STEP_TIMER);
     KillTimer(window, SETTLE_TIMER);
     transfer.active = 0;
+    if (transfer.port != NULL)
+        untuneBridge(*transfer.port);
 }
 
 void startTransfer(HWND window)

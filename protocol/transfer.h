@@ -37,7 +37,7 @@ extern TransferState transfer;
 
 void startTransfer(HWND window);
 void transferStep(HWND window);
-void stopTimers(HWND window);
+void stopTimers(HWND window);   // and puts back the bridge's latency timer; the port stays open
 
 // WM_TIMER while a transfer runs: STEP_TIMER steps unless settling, SETTLE_TIMER ends settling.
 void routeTransferTimer(HWND window, UINT_PTR timerId);

@@ -132,6 +132,22 @@ TEST_F(Sending, OneWriteOfTheWholeFrame)
     EXPECT_TRUE(sim::frames(0)[0].valid);
 }
 
+// LEN is one byte, so buildPacket can write a 258-byte frame; sendPacket's buffer must hold it
+// (AddressSanitizer catches a write past its end).
+TEST_F(Sending, LongestPayloadFitsTheFrameBuffer)
+{
+    installDriver();
+    sim::addDevice(sim::DeviceConfig());
+    ComAccess port;
+    ASSERT_EQ(0u, port.openAndConfigure(0, 115200, 8, 0, 0));
+    const std::string payload(255, 'x');
+    EXPECT_EQ(255, sendPacket(port, payload.data(), 255));
+    EXPECT_EQ(258u, port.bytesWritten);
+    port.closePort();
+    ASSERT_EQ(1u, sim::frames(0).size());
+    EXPECT_EQ(frameOf(payload), sim::frames(0)[0].bytes);
+}
+
 TEST_F(Sending, ClosedPortSendsNothing)
 {
     installDriver();

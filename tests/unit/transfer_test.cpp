@@ -302,6 +302,46 @@ TEST_F(Transfer, FailedTransferPutsTheBridgeBackToo)
     EXPECT_EQ((std::vector<int>{TUNED_LATENCY_MS, 16}), sim::port(0).latencySets);
 }
 
+// The window closed mid-transfer ends it through stopTimers: the bridge gets its latency timer
+// back, and the port stays open as it always has at exit.
+TEST_F(Transfer, StopMidTransferPutsTheLatencyTimerBackWithoutClosing)
+{
+    installDriver(simLookupWithNames);
+    addMeter();
+    useDatabase(makeDatabase(1000));
+    startTransfer(window);
+    routeTransferTimer(window, SETTLE_TIMER);
+    for (int i = 0; i < 3; ++i)
+        routeTransferTimer(window, STEP_TIMER);
+    ASSERT_EQ(3u, sim::frames(0).size());
+    stopTimers(window);
+    EXPECT_EQ((std::vector<int>{TUNED_LATENCY_MS, 16}), sim::port(0).latencySets);
+    EXPECT_NE(nullptr, port.handle);
+    EXPECT_TRUE(sim::port(0).open);
+}
+
+// A restart whose reload fails stops the running transfer and leaves its port open for the
+// next Transfer to close; the bridge is put back at once all the same.
+TEST_F(Transfer, RestartWhoseReloadFailsPutsTheLatencyTimerBack)
+{
+    installDriver(simLookupWithNames);
+    addMeter();
+    useDatabase(makeDatabase(1000));
+    startTransfer(window);
+    routeTransferTimer(window, SETTLE_TIMER);
+    routeTransferTimer(window, STEP_TIMER);
+    testhost::addFile(exePath, std::vector<unsigned char>(5000, 0x90));   // no trailer any more
+    startTransfer(window);
+    EXPECT_EQ(std::vector<std::string>{"Invalid binary file"}, boxTexts());
+    EXPECT_EQ((std::vector<int>{TUNED_LATENCY_MS, 16}), sim::port(0).latencySets);
+    EXPECT_NE(nullptr, port.handle);
+
+    useDatabase(makeDatabase(1000));
+    run();
+    EXPECT_EQ((std::vector<std::string>{"Invalid binary file", "Transfer Complete!"}), boxTexts());
+    EXPECT_EQ((std::vector<int>{TUNED_LATENCY_MS, 16}), sim::port(0).latencySets);   // this open's
+}
+
 TEST_F(Transfer, LibraryWithoutThemIsLeftAsItIs)
 {
     useLinkModel();
