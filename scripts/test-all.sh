@@ -33,7 +33,7 @@ ctest --test-dir build/win32 --output-on-failure || status=1
 step "win64: end-to-end under wine64"
 cmake --preset win64 >/dev/null
 cmake --build build/win64 -j"$jobs"
-ctest --test-dir build/win64 --output-on-failure || status=1
+ctest --test-dir build/win64 --output-on-failure -j2 || status=1
 
 echo
 if [ "$status" -eq 0 ]; then echo "all test groups passed"; else echo "some test groups FAILED"; fi
