@@ -8,7 +8,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine64 xvfb xauth x11-utils imagemagick
-  libcli11-dev nlohmann-json3-dev libftdi1-dev pkg-config dpkg-dev
+  libcli11-dev nlohmann-json3-dev libftdi1-dev nettle-dev pkg-config dpkg-dev
   umockdev libumockdev-dev gir1.2-umockdev-1.0
 )
 

@@ -25,7 +25,8 @@ LANG_ENGLISH_UK = 0x0809
 MAX_STRIPPED_SIZE = 256 * 1024
 
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "msvcrt.dll", "advapi32.dll", "shell32.dll",
-               "comctl32.dll", "ntdll.dll", "ws2_32.dll", "ole32.dll", "oleaut32.dll", "ucrtbase.dll"}
+               "comctl32.dll", "ntdll.dll", "ws2_32.dll", "ole32.dll", "oleaut32.dll", "ucrtbase.dll",
+               "bcrypt.dll"}
 SYSTEM_DLL_PREFIXES = ("api-ms-win-",)
 # Named apart so a report says why: the driver is loaded at run time, the runtimes are linked in.
 FORBIDDEN_DLL_PREFIXES = ("ftd2xx", "libstdc++", "libgcc", "libwinpthread")
