@@ -3,6 +3,7 @@
 //   kplx list [--json]
 //   kplx info FILE
 //   kplx pack UTILITY DATABASE -o OUT [--replace]
+#include "kplx/completion.h"
 #include "kplx/exit_codes.h"
 #include "kplx/list_command.h"
 #include "kplx/load_command.h"
@@ -37,8 +38,10 @@ int main(int argc, char **argv)
     unsigned latency = load.session.tuning.latencyMs;
     CLI::App *loadCmd = app.add_subcommand("load", "Load the database of FILE into one or more meters");
     loadCmd->add_option("FILE", load.file, "A packed utility (database and \"DATA\" trailer at its end), or with --raw the database itself")
-        ->required();
-    CLI::Option *serial = loadCmd->add_option("-s,--serial", load.serials, "The meter with this serial number (repeatable)");
+        ->required()
+        ->type_name("FILE");
+    CLI::Option *serial = loadCmd->add_option("-s,--serial", load.serials, "The meter with this serial number (repeatable)")
+                              ->type_name("SERIAL");
     loadCmd->add_flag("-a,--all", load.all, "Every attached meter")->excludes(serial);
     loadCmd->add_flag("--raw", load.raw, "FILE is the database itself, not a packed utility");
     loadCmd->add_option("--retries", load.session.retries,
@@ -60,13 +63,17 @@ int main(int argc, char **argv)
 
     std::string infoFile;
     CLI::App *infoCmd = app.add_subcommand("info", "Show the database a packed utility carries");
-    infoCmd->add_option("FILE", infoFile, "A packed utility")->required();
+    infoCmd->add_option("FILE", infoFile, "A packed utility")->required()->type_name("FILE");
 
     kplx::PackRequest pack;
     CLI::App *packCmd = app.add_subcommand("pack", "Append DATABASE and its trailer to a copy of UTILITY");
-    packCmd->add_option("UTILITY", pack.utility, "The utility's .exe")->required();
-    packCmd->add_option("DATABASE", pack.database, "The database file")->required();
-    packCmd->add_option("-o,--output", pack.output, "The file to write; not one of the inputs")->required();
+    packCmd->add_option("UTILITY", pack.utility, "The utility's .exe")->required()->type_name("UTILITY");
+    packCmd->add_option("DATABASE", pack.database, "The database file")->required()->type_name("DATABASE");
+    packCmd->add_option("-o,--output", pack.output, "The file to write; not one of the inputs")->required()->type_name("OUT");
+
+    std::string shell;
+    CLI::App *completionCmd = app.add_subcommand("completion", "Print a completion script for the shell (bash)");
+    completionCmd->add_option("SHELL", shell, "bash")->required()->check(CLI::IsMember({"bash"}));
     packCmd->add_flag("--replace", pack.replace, "UTILITY already carries a database: drop it and pack the new one");
 
     try {
@@ -91,5 +98,9 @@ int main(int argc, char **argv)
         return kplx::runList(listJson);
     if (*infoCmd)
         return kplx::runInfo(infoFile);
+    if (*completionCmd) {
+        std::fputs(kplx::bashCompletion(app).c_str(), stdout);
+        return kplx::kExitOk;
+    }
     return kplx::runPack(pack);
 }
