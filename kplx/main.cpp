@@ -22,8 +22,14 @@ namespace {
 
 const char kEnvironmentHelp[] =
     "\nEnvironment:\n"
+#if defined(KPLX_WITH_SIM_BACKEND)
     "  KPLX_BACKEND      the library to reach the meters through: d2xx (Windows), libftdi\n"
     "                    (Linux) or sim (the simulated devices of KPLX_SIM_CONFIG)\n";
+#elif defined(_WIN32)
+    "  KPLX_BACKEND      the library to reach the meters through: d2xx (the default)\n";
+#else
+    "  KPLX_BACKEND      the library to reach the meters through: libftdi (the default)\n";
+#endif
 
 }  // namespace
 
