@@ -19,6 +19,20 @@ Bytes trailer(std::uint32_t n) {
     return Bytes(t.begin(), t.end());
 }
 
+// The smallest start a Windows program has: "MZ", e_lfanew at 0x3C, "PE\0\0" where it points;
+// the rest is filler.
+Bytes windowsProgram(std::size_t size, std::uint32_t lfanew = 0x80) {
+    Bytes b = pattern(size, 7);
+    b[0] = 'M';
+    b[1] = 'Z';
+    for (int i = 0; i < 4; ++i) b[0x3C + i] = static_cast<unsigned char>(lfanew >> (8 * i));
+    if (lfanew + 4 <= size) {
+        const unsigned char pe[] = {'P', 'E', 0, 0};
+        std::copy(pe, pe + 4, b.begin() + lfanew);
+    }
+    return b;
+}
+
 // A raw trailer, for damaged ones makeTrailer would not describe.
 Bytes rawTrailer(std::uint32_t n) {
     return {static_cast<unsigned char>(n), static_cast<unsigned char>(n >> 8),
@@ -34,7 +48,7 @@ protected:
         utility = dir / "utility.exe";
         database = dir / "database.db";
         output = dir / "out.exe";
-        utilityBytes = concat({{'M', 'Z'}, pattern(5998, 7)});
+        utilityBytes = windowsProgram(6000);
         writeFile(utility, utilityBytes);
         sample = readFile(KPLX_SAMPLE_DB);
         ASSERT_EQ(sample.size(), 70085u) << "sample.db missing or wrong: " << KPLX_SAMPLE_DB;
