@@ -103,7 +103,7 @@ bool OutputFile::create(unsigned)
     HANDLE h = CreateFileA(temporary_.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        fail("cannot create '" + temporary_ + "'");
+        fail("cannot write " + shown_ + " (creating '" + temporary_ + "')");
         unpublish();
         return false;
     }
@@ -170,7 +170,7 @@ bool OutputFile::create(unsigned permissions)
         fd_ = open(temporary_.c_str(), flags, 0600);
     }
     if (fd_ < 0) {
-        fail("cannot create '" + temporary_ + "'");
+        fail("cannot write " + shown_ + " (creating '" + temporary_ + "')");
         unpublish();
         return false;
     }

@@ -33,6 +33,8 @@ Bytes windowsProgram(std::size_t size, std::uint32_t lfanew = 0x80) {
     return b;
 }
 
+std::string inQuotes(const fs::path &p) { return "'" + p.string() + "'"; }
+
 // A raw trailer, for damaged ones makeTrailer would not describe.
 Bytes rawTrailer(std::uint32_t n) {
     return {static_cast<unsigned char>(n), static_cast<unsigned char>(n >> 8),
@@ -365,6 +367,7 @@ TEST_F(PackCli, OutputInAMissingFolderIsRefused) {
     const Ran r = pack({"pack", utility, database, "-o", dir / "absent" / "out.exe"});
     EXPECT_EQ(r.code, 2);
     expectOneLineError(r);
+    EXPECT_NE(r.err.find("cannot write " + inQuotes(dir / "absent" / "out.exe")), std::string::npos) << r.err;
     EXPECT_FALSE(fs::exists(dir / "absent"));
 }
 
