@@ -1,6 +1,7 @@
 // The file kplx loads: a packed utility (database and trailer at its end, as the utility reads
-// itself) or, with --raw, the database alone. Either way it is held as the image the utility
-// would hold, so that the meter gets the same frames byte for byte.
+// itself) or, with --raw, the database alone. Either way what is held is the database and its
+// trailer, as the utility would send them, so that the meter gets the same frames byte for
+// byte; the utility in front of a packed database is never read.
 #pragma once
 
 #include "core/database.h"
@@ -12,7 +13,7 @@
 namespace kplx {
 
 struct DatabaseFile {
-    std::vector<uint8_t> image;   // the file, or the raw database with its trailer appended
+    std::vector<uint8_t> image;   // the database and its trailer
     core::DatabaseView view;      // points into `image`
     std::string error;            // why the file cannot be loaded ("" when it can)
 
@@ -25,9 +26,7 @@ struct DatabaseFile {
     DatabaseFile &operator=(const DatabaseFile &) = delete;
 };
 
+// Only a regular file, and only one whose size a database and the utility can have.
 DatabaseFile readDatabaseFile(const std::string &path, bool raw);
-
-// Reads a whole file; false with `error` set when it cannot be read.
-bool readWholeFile(const std::string &path, std::vector<uint8_t> &bytes, std::string &error);
 
 }  // namespace kplx

@@ -6,7 +6,8 @@ namespace kplx {
 enum ExitCode : int {
     kExitOk = 0,
     kExitUsage = 1,            // the command line; several meters attached and none chosen
-    kExitFile = 2,             // unreadable, no trailer, under 128 bytes, size beyond the file
+    kExitFile = 2,             // unreadable, not a regular file, too large, no trailer, under 128 bytes,
+                               // size beyond the file; pack: a utility that is not a PE image
     kExitNoMeter = 3,          // no meter attached, a named serial absent, or not a meter
     kExitPort = 4,             // the port cannot be opened or configured
     kExitHandshake = 5,        // no ACK: NAK, garbage or silence
@@ -20,7 +21,8 @@ constexpr const char kExitCodeHelp[] =
     "Exit codes:\n"
     "  0    success\n"
     "  1    usage (also: several meters attached and none chosen)\n"
-    "  2    the file: unreadable, no trailer, database under 128 bytes, size beyond the file\n"
+    "  2    the file: unreadable, not a regular file, too large, no trailer, database under\n"
+    "       128 bytes, size beyond the file; for pack, a utility that is not a Windows program\n"
     "  3    no meter attached, a named serial number absent, or a device that is not a meter\n"
     "  4    the port cannot be opened or configured\n"
     "  5    handshake not received (NAK, garbage or silence)\n"

@@ -2,21 +2,16 @@
 
 #include "core/database.h"
 #include "kplx/exit_codes.h"
+#include "kplx/input_file.h"
+#include "kplx/output_file.h"
+#include "kplx/windows_executable.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <system_error>
 #include <vector>
-
-#ifdef _WIN32
-#include <process.h>
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
 
 namespace kplx {
 
@@ -34,46 +29,35 @@ Failure failure(int code, std::string message) { return Failure{code, std::move(
 
 std::string inQuotes(const fs::path &p) { return "'" + p.string() + "'"; }
 
-Failure regularFileSize(const fs::path &p, uint64_t &size)
+Failure opened(const InputFile &file)
 {
-    std::error_code ec;
-    if (!fs::is_regular_file(p, ec))
-        return failure(kExitFile, "cannot read " + inQuotes(p) + ": " + (fs::exists(p, ec) ? "not a regular file" : "no such file"));
-    size = fs::file_size(p, ec);
-    if (ec)
-        return failure(kExitFile, "cannot read " + inQuotes(p) + ": " + ec.message());
+    if (!file.ok())
+        return failure(kExitFile, file.error());
     return {};
 }
 
-Failure readTrailer(const fs::path &p, uint64_t size, core::Trailer &trailer)
+Failure readTrailer(InputFile &file, core::Trailer &trailer)
 {
-    std::ifstream in(p, std::ios::binary);
-    const uint64_t tailLength = std::min<uint64_t>(size, core::kTrailerSize);
+    const uint64_t size = file.size();
+    const size_t tailLength = size < core::kTrailerSize ? static_cast<size_t>(size) : core::kTrailerSize;
     uint8_t tail[core::kTrailerSize] = {};
-    in.seekg(static_cast<std::streamoff>(size - tailLength));
-    in.read(reinterpret_cast<char *>(tail), static_cast<std::streamsize>(tailLength));
-    if (!in || static_cast<uint64_t>(in.gcount()) != tailLength)
-        return failure(kExitFile, "cannot read the end of " + inQuotes(p));
-    trailer = core::parseTrailer(tail, static_cast<size_t>(tailLength), size);
+    if (!file.readAt(size - tailLength, tail, tailLength))
+        return failure(kExitFile, file.error());
+    trailer = core::parseTrailer(tail, tailLength, size);
     return {};
 }
 
 // Copies exactly `count` bytes: an input that shrank while it was read is an error.
-Failure copyBytes(const fs::path &from, std::ostream &out, const fs::path &to, uint64_t count)
+Failure copyBytes(InputFile &from, uint64_t count, OutputFile &to)
 {
-    std::ifstream in(from, std::ios::binary);
-    if (!in)
-        return failure(kExitFile, "cannot open " + inQuotes(from));
-    std::vector<char> buffer(64 * 1024);
-    while (count > 0) {
-        const auto chunk = static_cast<std::streamsize>(std::min<uint64_t>(count, buffer.size()));
-        in.read(buffer.data(), chunk);
-        if (in.gcount() != chunk)
-            return failure(kExitFile, "cannot read " + inQuotes(from) + ": file changed or truncated");
-        out.write(buffer.data(), chunk);
-        if (!out)
-            return failure(kExitFile, "cannot write " + inQuotes(to));
-        count -= static_cast<uint64_t>(chunk);
+    std::vector<uint8_t> buffer(64 * 1024);
+    for (uint64_t at = 0; at < count;) {
+        const size_t chunk = static_cast<size_t>(std::min<uint64_t>(count - at, buffer.size()));
+        if (!from.readAt(at, buffer.data(), chunk))
+            return failure(kExitFile, from.error());
+        if (!to.write(buffer.data(), chunk))
+            return failure(kExitFile, to.error());
+        at += chunk;
     }
     return {};
 }
@@ -84,66 +68,33 @@ bool sameFile(const fs::path &a, const fs::path &b)
     return fs::equivalent(a, b, ec) && !ec;
 }
 
-unsigned long processId()
+// The utility must be a Windows program; when it is not and the database is, the two were
+// given the wrong way round.
+Failure checkPrograms(InputFile &utility, InputFile &database)
 {
-#ifdef _WIN32
-    return static_cast<unsigned long>(_getpid());
-#else
-    return static_cast<unsigned long>(getpid());
-#endif
-}
-
-Failure replaceFile(const fs::path &from, const fs::path &to)
-{
-#ifdef _WIN32
-    // std::filesystem::rename has not always replaced an existing file on MinGW.
-    if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return failure(kExitFile, "cannot rename the temporary file to " + inQuotes(to) + ": Windows error " +
-                                      std::to_string(GetLastError()));
-#else
-    std::error_code ec;
-    fs::rename(from, to, ec);
-    if (ec)
-        return failure(kExitFile, "cannot rename the temporary file to " + inQuotes(to) + ": " + ec.message());
-#endif
+    const ExecutableCheck u = checkWindowsExecutable(utility);
+    if (u.verdict == ExecutableCheck::Verdict::unreadable)
+        return failure(kExitFile, u.found);
+    const ExecutableCheck d = checkWindowsExecutable(database);
+    if (d.verdict == ExecutableCheck::Verdict::unreadable)
+        return failure(kExitFile, d.found);
+    if (!u.isWindowsProgram())
+        return failure(kExitFile, utility.shown() + " is not a Windows program: " + u.found +
+                                      (d.isWindowsProgram() ? "; " + database.shown() +
+                                                                  " is one: are they swapped? (kplx pack UTILITY DATABASE -o OUT)"
+                                                            : ""));
+    if (d.isWindowsProgram())
+        return failure(kExitFile, database.shown() + " is a Windows program, not a database (kplx pack UTILITY DATABASE -o OUT)");
     return {};
 }
 
-// Removed unless the rename went through.
-class TemporaryFile {
-public:
-    explicit TemporaryFile(const fs::path &target)
-        : path_(target.parent_path() / (target.filename().string() + ".kplx-" + std::to_string(processId()) + ".tmp"))
-    {
-    }
-    ~TemporaryFile()
-    {
-        std::error_code ec;
-        if (!committed_)
-            fs::remove(path_, ec);
-    }
-    TemporaryFile(const TemporaryFile &) = delete;
-    TemporaryFile &operator=(const TemporaryFile &) = delete;
-
-    const fs::path &path() const { return path_; }
-    Failure commitTo(const fs::path &target)
-    {
-        Failure f = replaceFile(path_, target);
-        committed_ = !f;
-        return f;
-    }
-
-private:
-    fs::path path_;
-    bool committed_ = false;
-};
-
 // How much of the utility to keep: all of it, or what lies before the database it carries.
-Failure utilityPart(const PackRequest &r, uint64_t utilitySize, uint64_t &keep)
+Failure utilityPart(const PackRequest &r, InputFile &utility, uint64_t &keep)
 {
+    const uint64_t utilitySize = utility.size();
     keep = utilitySize;
     core::Trailer old;
-    if (Failure f = readTrailer(r.utility, utilitySize, old))
+    if (Failure f = readTrailer(utility, old))
         return f;
     if (old.status == core::TrailerStatus::found) {
         if (!r.replace)
@@ -157,69 +108,85 @@ Failure utilityPart(const PackRequest &r, uint64_t utilitySize, uint64_t &keep)
                                           (removable ? "); use --replace to drop it" : ")"));
         keep = utilitySize - core::kTrailerSize - old.size;
     }
+    if (keep > kMaxUtilityBytes)
+        return failure(kExitFile, utility.shown() + " has " + std::to_string(keep) + " bytes of program, more than a utility has (at most " +
+                                      std::to_string(kMaxUtilityBytes) + ")");
+    return {};
+}
+
+// Sizes are checked before anything is read.
+Failure checkSizes(const InputFile &utility, const InputFile &database)
+{
+    const uint64_t databaseSize = database.size();
+    if (databaseSize < core::kMinDatabaseSize)
+        return failure(kExitFile, database.shown() + " has " + std::to_string(databaseSize) +
+                                      " bytes; a meter needs at least 128");
+    if (!core::fitsTrailer(databaseSize))
+        return failure(kExitFile, database.shown() + " has " + std::to_string(databaseSize) +
+                                      " bytes; the trailer holds at most " + std::to_string(kMaxDatabaseBytes));
+    if (utility.size() > kMaxPackedBytes)
+        return failure(kExitFile, tooLargeToBePacked(utility.shown(), utility.size()));
+    return {};
+}
+
+Failure write(const PackRequest &r, InputFile &utility, uint64_t keep, InputFile &database)
+{
+    OutputFile out(r.output, inQuotes(r.output));
+    if (!out.create(utility.permissions()))
+        return failure(kExitFile, out.error());
+    if (Failure f = copyBytes(utility, keep, out))
+        return f;
+    if (Failure f = copyBytes(database, database.size(), out))
+        return f;
+    const auto trailer = core::makeTrailer(static_cast<uint32_t>(database.size()));
+    if (!out.write(trailer.data(), trailer.size()) || !out.commit())
+        return failure(kExitFile, out.error());
     return {};
 }
 
 Failure pack(const PackRequest &r)
 {
-    uint64_t utilitySize = 0, databaseSize = 0;
-    if (Failure f = regularFileSize(r.utility, utilitySize))
+    InputFile utility(r.utility, "utility " + inQuotes(r.utility));
+    if (Failure f = opened(utility))
         return f;
-    if (Failure f = regularFileSize(r.database, databaseSize))
+    InputFile database(r.database, "database " + inQuotes(r.database));
+    if (Failure f = opened(database))
         return f;
     if (sameFile(r.output, r.utility) || sameFile(r.output, r.database))
         return failure(kExitUsage, "output " + inQuotes(r.output) + " is one of the inputs; write elsewhere");
-    if (databaseSize < core::kMinDatabaseSize)
-        return failure(kExitFile, "database " + inQuotes(r.database) + " has " + std::to_string(databaseSize) +
-                                      " bytes; a meter needs at least 128");
-    if (!core::fitsTrailer(databaseSize))
-        return failure(kExitFile, "database " + inQuotes(r.database) + " has " + std::to_string(databaseSize) +
-                                      " bytes; the trailer holds at most 4294967295");
+    if (Failure f = checkSizes(utility, database))
+        return f;
+    if (Failure f = checkPrograms(utility, database))
+        return f;
     uint64_t keep = 0;
-    if (Failure f = utilityPart(r, utilitySize, keep))
+    if (Failure f = utilityPart(r, utility, keep))
+        return f;
+    if (Failure f = write(r, utility, keep, database))
         return f;
 
-    TemporaryFile temporary(r.output);
-    {
-        std::ofstream out(temporary.path(), std::ios::binary | std::ios::trunc);
-        if (!out)
-            return failure(kExitFile, "cannot create " + inQuotes(temporary.path()));
-        if (Failure f = copyBytes(r.utility, out, r.output, keep))
-            return f;
-        if (Failure f = copyBytes(r.database, out, r.output, databaseSize))
-            return f;
-        const auto trailer = core::makeTrailer(static_cast<uint32_t>(databaseSize));
-        out.write(reinterpret_cast<const char *>(trailer.data()), static_cast<std::streamsize>(trailer.size()));
-        out.close();
-        if (!out)
-            return failure(kExitFile, "cannot write " + inQuotes(temporary.path()));
-    }
-    // Keep the utility runnable where permissions matter, but never read-only.
-    std::error_code ec;
-    fs::permissions(temporary.path(), fs::status(r.utility, ec).permissions() | fs::perms::owner_write, ec);
-    if (Failure f = temporary.commitTo(r.output))
-        return f;
-
-    std::cout << "kplx: wrote " << r.output << ": " << keep << " bytes of utility, " << databaseSize
+    std::cout << "kplx: wrote " << r.output << ": " << keep << " bytes of utility, " << database.size()
               << " bytes of database, " << core::kTrailerSize << "-byte trailer\n";
     return {};
 }
 
-Failure info(const fs::path &file)
+Failure info(const fs::path &path)
 {
-    uint64_t size = 0;
-    if (Failure f = regularFileSize(file, size))
+    InputFile file(path.string(), inQuotes(path));
+    if (Failure f = opened(file))
         return f;
+    const uint64_t size = file.size();
+    if (size > kMaxPackedBytes)
+        return failure(kExitFile, tooLargeToBePacked(file.shown(), size));
     core::Trailer t;
-    if (Failure f = readTrailer(file, size, t))
+    if (Failure f = readTrailer(file, t))
         return f;
     if (t.status != core::TrailerStatus::found) {
         std::string detail = core::describe(t.status);
         if (t.status == core::TrailerStatus::tooSmall || t.status == core::TrailerStatus::tooLarge)
             detail += ": N = " + std::to_string(t.size) + ", file has " + std::to_string(size) + " bytes";
-        return failure(kExitFile, inQuotes(file) + " carries no database: " + detail);
+        return failure(kExitFile, file.shown() + " carries no database: " + detail);
     }
-    std::cout << "file: " << file.string() << "\n"
+    std::cout << "file: " << path.string() << "\n"
               << "database size: " << t.size << " bytes\n"
               << "block count: " << t.blockCount << " (N >> 7)\n"
               << "frames sent: " << t.frameCount << "\n"

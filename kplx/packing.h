@@ -1,6 +1,6 @@
 // kplx pack and kplx info: append a database and its trailer to a copy of the utility, and
-// report what a file carries. The output is written beside itself under a temporary name and
-// renamed into place; the inputs are only read.
+// report what a file carries. The utility must be a Windows program and both inputs regular
+// files; the output appears whole or not at all (output_file.h); the inputs are only read.
 #pragma once
 
 #include <string>

@@ -7,9 +7,9 @@ packages=(
   cmake ninja-build clang libclang-rt-14-dev llvm g++ python3 python3-pefile python3-pil
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-  mingw-w64-common gcc-mingw-w64-base groff-base
-  wine64 xvfb xauth x11-utils imagemagick
-  libcli11-dev nlohmann-json3-dev libftdi1-dev nettle-dev pkg-config dpkg-dev
+  mingw-w64-common gcc-mingw-w64-base
+  wine64 fonts-wine xvfb xauth x11-utils imagemagick
+  libcli11-dev nlohmann-json3-dev libftdi1-dev nettle-dev pkg-config dpkg-dev lintian man-db groff-base
   umockdev libumockdev-dev gir1.2-umockdev-1.0
 )
 

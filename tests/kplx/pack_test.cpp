@@ -19,6 +19,22 @@ Bytes trailer(std::uint32_t n) {
     return Bytes(t.begin(), t.end());
 }
 
+// The smallest start a Windows program has: "MZ", e_lfanew at 0x3C, "PE\0\0" where it points;
+// the rest is filler.
+Bytes windowsProgram(std::size_t size, std::uint32_t lfanew = 0x80) {
+    Bytes b = pattern(size, 7);
+    b[0] = 'M';
+    b[1] = 'Z';
+    for (int i = 0; i < 4; ++i) b[0x3C + i] = static_cast<unsigned char>(lfanew >> (8 * i));
+    if (lfanew + 4 <= size) {
+        const unsigned char pe[] = {'P', 'E', 0, 0};
+        std::copy(pe, pe + 4, b.begin() + lfanew);
+    }
+    return b;
+}
+
+std::string inQuotes(const fs::path &p) { return "'" + p.string() + "'"; }
+
 // A raw trailer, for damaged ones makeTrailer would not describe.
 Bytes rawTrailer(std::uint32_t n) {
     return {static_cast<unsigned char>(n), static_cast<unsigned char>(n >> 8),
@@ -34,7 +50,7 @@ protected:
         utility = dir / "utility.exe";
         database = dir / "database.db";
         output = dir / "out.exe";
-        utilityBytes = concat({{'M', 'Z'}, pattern(5998, 7)});
+        utilityBytes = windowsProgram(6000);
         writeFile(utility, utilityBytes);
         sample = readFile(KPLX_SAMPLE_DB);
         ASSERT_EQ(sample.size(), 70085u) << "sample.db missing or wrong: " << KPLX_SAMPLE_DB;
@@ -261,6 +277,98 @@ TEST_F(PackCli, InfoExplainsAFileWithoutADatabase) {
         expectOneLineError(r);
         EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
     }
+}
+
+// --- UTILITY must be a Windows program ----------------------------------------------------
+
+TEST_F(PackCli, SwappedArgumentsAreRefusedAndCalledSwapped) {
+    const auto before = listing();
+    const Ran r = pack({"pack", database, utility, "-o", output});
+    EXPECT_EQ(r.code, 2);
+    expectOneLineError(r);
+    EXPECT_NE(r.err.find("is not a Windows program"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("swapped"), std::string::npos) << r.err;
+    EXPECT_EQ(listing(), before);
+}
+
+TEST_F(PackCli, UtilityThatIsNotAWindowsProgramIsRefusedSayingWhatItIs) {
+    const Bytes program = windowsProgram(6000);
+    const Bytes shortHeader(program.begin(), program.begin() + 63);
+    Bytes lfanewWraps = program;  // e_lfanew + 4 wraps a 32-bit sum round to 2
+    std::fill(lfanewWraps.begin() + 0x3C, lfanewWraps.begin() + 0x40, 0xFF);
+    lfanewWraps[0x3C] = 0xFE;
+    Bytes newExecutable = program;  // a 16-bit Windows program: "NE" where "PE" should be
+    newExecutable[0x80] = 'N';
+    struct Case {
+        const char *name;
+        Bytes bytes;
+        const char *says;
+    };
+    const std::vector<Case> cases = {
+        {"empty.exe", {}, "it is empty"},
+        {"script.exe", {'#', '!', '/', 'b', 'i', 'n', '/', 's', 'h', '\n'}, "it begins \"#!/bin/s\", not"},
+        {"elf.exe", {0x7F, 'E', 'L', 'F', 2, 1, 1, 0, 0, 0}, "it begins \"\\x7FELF\\x02\\x01\\x01\\x00\""},
+        {"lone-m.exe", {'M'}, "not with an \"MZ\" header"},
+        {"short-header.exe", shortHeader, "cut short: 63 bytes"},
+        {"lfanew-past-end.exe", windowsProgram(6000, 5997), "at 0x176D, beyond its 6000 bytes"},
+        {"lfanew-wraps.exe", lfanewWraps, "at 0xFFFFFFFE, beyond"},
+        {"ne.exe", newExecutable, "\"NE\\x00\\x00\" at 0x80"},
+    };
+    for (const Case &c : cases) {
+        writeFile(dir / c.name, c.bytes);
+        const Ran r = pack({"pack", dir / c.name, database, "-o", output});
+        EXPECT_EQ(r.code, 2) << c.name;
+        expectOneLineError(r);
+        EXPECT_NE(r.err.find("is not a Windows program: "), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << c.name << ": " << r.err;
+        EXPECT_EQ(r.err.find("swapped"), std::string::npos) << r.err;
+    }
+    EXPECT_FALSE(fs::exists(output));
+}
+
+TEST_F(PackCli, PeSignatureEndingTheFileIsAccepted) {
+    writeFile(utility, windowsProgram(6000, 5996));
+    const Ran r = pack({"pack", utility, database, "-o", output});
+    EXPECT_EQ(r.code, 0) << r.err;
+}
+
+TEST_F(PackCli, DatabaseThatIsAWindowsProgramIsRefused) {
+    const Ran r = pack({"pack", utility, utility, "-o", output});
+    EXPECT_EQ(r.code, 2);
+    expectOneLineError(r);
+    EXPECT_NE(r.err.find("is a Windows program, not a database"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(output));
+}
+
+// --- The output appears whole, beside nothing else ------------------------------------------
+
+TEST_F(PackCli, SuccessLeavesTheOutputAndNoTemporaryFile) {
+    std::set<std::string> expected = listing();
+    ASSERT_EQ(pack({"pack", utility, database, "-o", output}).code, 0);
+    expected.insert("out.exe");
+    EXPECT_EQ(listing(), expected);
+    // Replacing an output leaves nothing either.
+    ASSERT_EQ(pack({"pack", utility, database, "-o", output}).code, 0);
+    EXPECT_EQ(listing(), expected);
+}
+
+TEST_F(PackCli, OutputIsRunnableWhenTheUtilityIsAndNeverReadOnly) {
+    fs::permissions(utility, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+    ASSERT_EQ(pack({"pack", utility, database, "-o", output}).code, 0);
+    EXPECT_EQ(fs::status(output).permissions(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+
+    fs::permissions(utility, fs::perms::owner_read | fs::perms::group_read);
+    ASSERT_EQ(pack({"pack", utility, database, "-o", dir / "second.exe"}).code, 0);
+    EXPECT_EQ(fs::status(dir / "second.exe").permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+}
+
+TEST_F(PackCli, OutputInAMissingFolderIsRefused) {
+    const Ran r = pack({"pack", utility, database, "-o", dir / "absent" / "out.exe"});
+    EXPECT_EQ(r.code, 2);
+    expectOneLineError(r);
+    EXPECT_NE(r.err.find("cannot write " + inQuotes(dir / "absent" / "out.exe")), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(dir / "absent"));
 }
 
 }  // namespace
