@@ -8,6 +8,7 @@ set -euo pipefail
 build=$1 emulator=$2
 fail() { echo "package: FAIL: $*"; exit 1; }
 
+rm -f "$build"/package/kplx_*.deb   # one package to check: none left from an older version
 (cd "$build" && cpack -G DEB >cpack.log 2>&1) || { cat "$build/cpack.log"; fail "cpack"; }
 deb=$(ls "$build"/package/kplx_*.deb)
 echo "package: $deb ($(stat -c %s "$deb") bytes)"
