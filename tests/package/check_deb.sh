@@ -20,7 +20,7 @@ for p in libftdi1-2 libusb-1.0-0; do
 done
 contents=$(dpkg-deb -c "$deb")
 for f in ./usr/bin/kplx ./usr/share/man/man1/kplx.1.gz ./usr/share/doc/kplx/copyright \
-         ./usr/share/doc/kplx/changelog.Debian.gz; do
+         ./usr/share/doc/kplx/changelog.Debian.gz ./usr/share/bash-completion/completions/kplx; do
   grep -q " $f\$" <<<"$contents" || fail "the package lacks $f"
 done
 # udev reads /lib/udev/rules.d (Debian 12; /usr/lib/udev/rules.d where /lib is merged), never
@@ -77,6 +77,9 @@ man_warnings=$(man --warnings -l "$root/usr/share/man/man1/kplx.1.gz" 2>&1 >/dev
 kplx_version=$("$root/usr/bin/kplx" --version)
 [ "$kplx_version" = "kplx ${version%-*}" ] || fail "kplx --version said: $kplx_version (package $version)"
 echo "package: $kplx_version"
+# The installed completion is the one this kplx makes of its own command line.
+cmp -s <("$root/usr/bin/kplx" completion bash) "$root/usr/share/bash-completion/completions/kplx" ||
+  fail "the installed bash completion is not kplx's own"
 
 printf 'device meter\nversion KPLX Meter V2.10\ndevice cable\n' >"$root/sim.cfg"
 listing=$(KPLX_SIM_CONFIG="$root/sim.cfg" "$emulator" -- "$root/usr/bin/kplx" list)
