@@ -75,10 +75,12 @@ void readString(const std::string &path, std::string &text, std::string &problem
         problem = "its strings cannot be read from " + path;
 }
 
+// The same device by its number, or the same file by its inode (a node reached through a
+// link, or a path another mount namespace or preload maps elsewhere, may differ in one only).
 bool sameFile(const struct stat &a, const struct stat &b)
 {
-    if (S_ISCHR(a.st_mode) && S_ISCHR(b.st_mode))
-        return a.st_rdev == b.st_rdev;
+    if (S_ISCHR(a.st_mode) && S_ISCHR(b.st_mode) && a.st_rdev == b.st_rdev)
+        return true;
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 

@@ -43,6 +43,16 @@ UMockdevIoctlData *resolve(UMockdevIoctlData *data, size_t offset, size_t length
     return r;
 }
 
+bool isControl(UMockdevIoctlData *arg)
+{
+    UMockdevIoctlData *urb = resolve(arg, 0, sizeof(usbdevfs_urb));
+    if (urb == nullptr)
+        return false;
+    const bool control = fetch<uint8_t>(urb, offsetof(usbdevfs_urb, type)) == USBDEVFS_URB_TYPE_CONTROL;
+    g_object_unref(urb);
+    return control;
+}
+
 }  // namespace
 
 Node::Node(int device, std::string devnode, std::string syspath)
@@ -74,6 +84,10 @@ bool Node::handle(UMockdevIoctlClient *client)
     const bool wasPlugged = !gone_;
     long result = 0;
     int error = 0;
+    if (request == USBDEVFS_SUBMITURB && isControl(arg))
+        ++controls_;
+    else
+        ++others_;
 
     if (gone_ || !chip_.plugged()) {
         gone_ = true;
@@ -248,6 +262,13 @@ long Node::submit(UMockdevIoctlClient *client, UMockdevIoctlData *arg, int &erro
             chip_.bulkOut(u.buffer->data, static_cast<size_t>(u.length));
         u.done = true;
         u.actual = u.length;
+        // Unplugged by what it carried: with `unplug-error`, the host controller reports the
+        // transfer cut short (a protocol error or a stall) before the device is known gone.
+        const int cut = sim::device(chip_.device()).faults.unplugUrbError;
+        if (!chip_.plugged() && cut != 0) {
+            u.status = -cut;
+            u.actual = 0;
+        }
     } else if (!(u.type == USBDEVFS_URB_TYPE_BULK && u.endpoint == kBulkIn)) {
         release(u);
         error = EINVAL;

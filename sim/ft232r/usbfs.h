@@ -35,6 +35,9 @@ public:
     bool driverBound() const { return driverBound_; }
     int claims() const { return claims_; }
     int releases() const { return releases_; }
+    int controls() const { return controls_; }   // control requests submitted
+    int others() const { return others_; }       // every other ioctl on the node
+    bool unplugged() const { return gone_; }
 
 private:
     struct Urb {
@@ -68,6 +71,8 @@ private:
     bool gone_ = false;
     int claims_ = 0;
     int releases_ = 0;
+    int controls_ = 0;
+    int others_ = 0;
 };
 
 }  // namespace ft232r

@@ -24,6 +24,24 @@ protected:
         size_t at = all.find(serial + " ");
         return at == std::string::npos ? "" : all.substr(at, all.find('\n', at) - at);
     }
+
+    // One field of it ("claims", "controls", "driver", ...).
+    std::string usb(const std::string &serial, const std::string &field) const
+    {
+        std::string line = " " + usb(serial) + " ";
+        size_t at = line.find(" " + field + "=");
+        if (at == std::string::npos)
+            return "?";
+        at += field.size() + 2;
+        return line.substr(at, line.find(' ', at) - at);
+    }
+
+    // What the emulator saw of a device, without the counts that depend on timing.
+    std::string usbState(const std::string &serial) const
+    {
+        return "claims=" + usb(serial, "claims") + " releases=" + usb(serial, "releases") + " driver=" +
+               usb(serial, "driver") + " plugged=" + usb(serial, "plugged");
+    }
 };
 
 TEST_F(Libftdi, LoadsTheSampleWithTheSameFramesAsTheSimulatorBackend)
@@ -34,7 +52,7 @@ TEST_F(Libftdi, LoadsTheSampleWithTheSameFramesAsTheSimulatorBackend)
     std::vector<std::string> throughUsb = frameLog(dir / "KP000001.frames");
     EXPECT_EQ(keptSample(), readFile(dir / "KP000001.db"));
     // Given back to ftdi_sio, so that it is a serial port again.
-    EXPECT_EQ("KP000001 claims=1 releases=1 driver=ftdi_sio plugged=yes", usb("KP000001"));
+    EXPECT_EQ("claims=1 releases=1 driver=ftdi_sio plugged=yes", usbState("KP000001"));
 
     backend = "sim";
     via.clear();
