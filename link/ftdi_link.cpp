@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <thread>
 
 namespace kplx::link {
 
@@ -21,6 +22,8 @@ constexpr uint8_t kVendorIn = 0xC0;        // vendor request, device to host
 constexpr uint8_t kReadEepromRequest = 0x90;   // one 16-bit word at wIndex
 constexpr int kProbeTimeoutMs = 200;
 constexpr int kEepromTimeoutMs = 500;
+constexpr int kUnplugNoticeMs = 1000;   // a hub reports an unplug well within this
+constexpr int kUnplugPollMs = 20;
 
 std::string nodeOf(int bus, int address)
 {
@@ -91,7 +94,7 @@ public:
                                             image + 2 * word, 2, kEepromTimeoutMs);
             if (r == 2)
                 continue;
-            if (r == LIBUSB_ERROR_NO_DEVICE || !present()) {
+            if (r == LIBUSB_ERROR_NO_DEVICE || gone()) {
                 detail_ = "the device was unplugged";
                 return Status::gone;
             }
@@ -209,22 +212,35 @@ public:
 private:
     libusb_device_handle *handle() const { return claimed_ ? ftdi_->usb_dev : plain_; }
 
-    // Still on the bus: it answers a harmless request (the modem status), and sysfs still has
-    // it at its address. Either failing for want of the device means it is gone.
-    bool present()
+    enum class Presence { answers, gone, unsure };
+
+    // Still on the bus: it answers a harmless request (the modem status). A device that does
+    // not answer is gone once libusb says so or sysfs no longer has it at its address.
+    Presence presence()
     {
         unsigned char status[2];
         libusb_device_handle *h = handle();
-        if (h != nullptr && libusb_control_transfer(h, kVendorIn, SIO_POLL_MODEM_STATUS_REQUEST, 0, 1, status,
-                                                    sizeof status, kProbeTimeoutMs) == LIBUSB_ERROR_NO_DEVICE)
-            return false;
-        return sysfsDevicePresent(info_.location, info_.bus, info_.address);
+        int r = h == nullptr ? LIBUSB_ERROR_NO_DEVICE
+                             : libusb_control_transfer(h, kVendorIn, SIO_POLL_MODEM_STATUS_REQUEST, 0, 1, status,
+                                                       sizeof status, kProbeTimeoutMs);
+        if (r >= 0)
+            return Presence::answers;
+        if (r == LIBUSB_ERROR_NO_DEVICE || !sysfsDevicePresent(info_.location, info_.bus, info_.address))
+            return Presence::gone;
+        return Presence::unsure;
     }
 
-    // After a failed call: says so and returns true when the device has left the bus.
+    // After a failed call: says so and returns true when the device has left the bus. Pulled
+    // out, it fails with I/O or pipe errors until its hub reports it (tens of milliseconds),
+    // so a device that neither answers nor has gone is asked again for a while.
     bool gone()
     {
-        if (present())
+        using Clock = std::chrono::steady_clock;
+        const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kUnplugNoticeMs);
+        Presence p;
+        while ((p = presence()) == Presence::unsure && Clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(kUnplugPollMs));
+        if (p != Presence::gone)
             return false;
         detail_ = "the device was unplugged";
         return true;

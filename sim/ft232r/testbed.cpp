@@ -261,7 +261,19 @@ void Testbed::applyChanges()
     std::vector<bool> bound;
     {
         detail::Lock lock;
-        gone.swap(unplugged_);
+        // A device leaves sysfs once the hub has reported it gone.
+        for (auto it = unplugged_.begin(); it != unplugged_.end();) {
+            Node *n = nullptr;
+            for (const auto &candidate : nodes_)
+                if (candidate->syspath() == *it)
+                    n = candidate.get();
+            if (n == nullptr || n->offTheBus()) {
+                gone.push_back(*it);
+                it = unplugged_.erase(it);
+            } else {
+                ++it;
+            }
+        }
         for (const auto &n : nodes_)
             bound.push_back(n->driverBound() && !n->unplugged());
     }

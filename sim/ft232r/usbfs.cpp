@@ -6,6 +6,7 @@
 #include <linux/usbdevice_fs.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +22,10 @@ constexpr unsigned kCapabilities = USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_BULK_
 constexpr char kKernelDriver[] = "ftdi_sio";
 constexpr uint8_t kBulkIn = 0x81;
 constexpr uint8_t kBulkOut = 0x02;
+// How long after an unplug the hub reports it: a full-speed hub's status-change endpoint is
+// polled every bInterval (up to 255 ms; USB 2.0, 11.12.1 and table 11-16). Until then transfers
+// fail at the host controller. A short, typical figure.
+constexpr std::chrono::milliseconds kHubNotice(50);
 
 template <typename T> void store(UMockdevIoctlData *data, size_t offset, T value)
 {
@@ -89,7 +94,10 @@ bool Node::handle(UMockdevIoctlClient *client)
     else
         ++others_;
 
-    if (gone_ || !chip_.plugged()) {
+    const bool cutting = gone_ && cutShort_ != 0 && std::chrono::steady_clock::now() < hubNotices_;
+    if (cutting && request == USBDEVFS_SUBMITURB) {
+        result = submitCutShort(client, arg, error);
+    } else if (gone_ || !chip_.plugged()) {
         gone_ = true;
         result = -1;
         error = ENODEV;
@@ -99,7 +107,7 @@ bool Node::handle(UMockdevIoctlClient *client)
             for (Urb &u : urbs_) {
                 if (u.client == client && !u.done) {
                     u.done = true;
-                    u.status = -ENODEV;
+                    u.status = cutting ? -cutShort_ : -ENODEV;
                     u.actual = 0;
                 }
             }
@@ -154,8 +162,11 @@ bool Node::handle(UMockdevIoctlClient *client)
             error = ENOTTY;   // not a request this device knows (libusb then takes another way)
             break;
         }
-        if (!chip_.plugged())
+        if (!chip_.plugged()) {
             gone_ = true;   // unplugged by what this request carried: it still went through
+            cutShort_ = sim::device(chip_.device()).faults.unplugUrbError;
+            hubNotices_ = std::chrono::steady_clock::now() + (cutShort_ != 0 ? kHubNotice : std::chrono::milliseconds(0));
+        }
     }
     if (std::getenv("KPLX_EMU_TRACE") != nullptr && !(request == USBDEVFS_REAPURBNDELAY && error == EAGAIN))
         std::fprintf(stderr, "[emu] %p %s 0x%lx -> %ld %s\n", static_cast<void *>(client), devnode_.c_str(), request,
@@ -262,18 +273,31 @@ long Node::submit(UMockdevIoctlClient *client, UMockdevIoctlData *arg, int &erro
             chip_.bulkOut(u.buffer->data, static_cast<size_t>(u.length));
         u.done = true;
         u.actual = u.length;
-        // Unplugged by what it carried: with `unplug-error`, the host controller reports the
-        // transfer cut short (a protocol error or a stall) before the device is known gone.
-        const int cut = sim::device(chip_.device()).faults.unplugUrbError;
-        if (!chip_.plugged() && cut != 0) {
-            u.status = -cut;
-            u.actual = 0;
-        }
     } else if (!(u.type == USBDEVFS_URB_TYPE_BULK && u.endpoint == kBulkIn)) {
         release(u);
         error = EINVAL;
         return -1;
     }
+    urbs_.push_back(u);
+    return 0;
+}
+
+// Until the hub reports the device gone, the host controller ends each transfer to it with an
+// error of its own (`unplug-error`: a protocol error or a stall) instead of "no device".
+long Node::submitCutShort(UMockdevIoctlClient *client, UMockdevIoctlData *arg, int &error)
+{
+    UMockdevIoctlData *urb = resolve(arg, 0, sizeof(usbdevfs_urb));
+    if (urb == nullptr) {
+        error = EFAULT;
+        return -1;
+    }
+    Urb u;
+    u.client = client;
+    u.urb = urb;
+    u.type = fetch<uint8_t>(urb, offsetof(usbdevfs_urb, type));
+    u.endpoint = fetch<uint8_t>(urb, offsetof(usbdevfs_urb, endpoint));
+    u.done = true;
+    u.status = -cutShort_;
     urbs_.push_back(u);
     return 0;
 }

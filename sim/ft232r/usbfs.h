@@ -8,6 +8,7 @@
 
 #include <umockdev.h>
 
+#include <chrono>
 #include <deque>
 #include <string>
 
@@ -38,6 +39,8 @@ public:
     int controls() const { return controls_; }   // control requests submitted
     int others() const { return others_; }       // every other ioctl on the node
     bool unplugged() const { return gone_; }
+    // Whether the hub has reported the unplug, so that the device leaves sysfs.
+    bool offTheBus() const { return gone_ && std::chrono::steady_clock::now() >= hubNotices_; }
 
 private:
     struct Urb {
@@ -54,6 +57,7 @@ private:
     };
 
     long submit(UMockdevIoctlClient *client, UMockdevIoctlData *arg, int &error);
+    long submitCutShort(UMockdevIoctlClient *client, UMockdevIoctlData *arg, int &error);
     long reap(UMockdevIoctlClient *client, UMockdevIoctlData *arg, int &error);
     long discard(UMockdevIoctlData *arg, int &error);
     long usbIoctl(UMockdevIoctlData *arg, int &error);
@@ -69,6 +73,8 @@ private:
     UMockdevIoctlClient *claimedBy_ = nullptr;
     bool driverBound_ = true;
     bool gone_ = false;
+    int cutShort_ = 0;   // errno transfers end with after an unplug, until the hub notices (0: none)
+    std::chrono::steady_clock::time_point hubNotices_;
     int claims_ = 0;
     int releases_ = 0;
     int controls_ = 0;
