@@ -1,48 +1,12 @@
 // kplx through the real stack on Linux: kplx, libftdi1, libusb, and FT232R bridges emulated at
 // the kernel's USB interface, with the simulated meters behind them.
-#include "load_fixture.h"
+#include "libftdi_fixture.h"
 
 #include <sys/stat.h>
 
 using namespace kplxtest;
 
 namespace {
-
-class Libftdi : public Load {
-protected:
-    void SetUp() override
-    {
-        Load::SetUp();
-        backend = "libftdi";
-        via = {KPLX_EMULATOR, "--report", (dir / "usb.txt").string(), "--"};
-    }
-
-    // The emulator's account of a device after the run.
-    std::string usb(const std::string &serial) const
-    {
-        std::string all = readText(dir / "usb.txt");
-        size_t at = all.find(serial + " ");
-        return at == std::string::npos ? "" : all.substr(at, all.find('\n', at) - at);
-    }
-
-    // One field of it ("claims", "controls", "driver", ...).
-    std::string usb(const std::string &serial, const std::string &field) const
-    {
-        std::string line = " " + usb(serial) + " ";
-        size_t at = line.find(" " + field + "=");
-        if (at == std::string::npos)
-            return "?";
-        at += field.size() + 2;
-        return line.substr(at, line.find(' ', at) - at);
-    }
-
-    // What the emulator saw of a device, without the counts that depend on timing.
-    std::string usbState(const std::string &serial) const
-    {
-        return "claims=" + usb(serial, "claims") + " releases=" + usb(serial, "releases") + " driver=" +
-               usb(serial, "driver") + " plugged=" + usb(serial, "plugged");
-    }
-};
 
 TEST_F(Libftdi, LoadsTheSampleWithTheSameFramesAsTheSimulatorBackend)
 {
@@ -149,6 +113,9 @@ TEST_F(Libftdi, NoPermissionOnTheNodeSaysWhichAndWhatFixesIt)
     EXPECT_EQ(4, r.code) << r.err;
     EXPECT_NE(std::string::npos, r.err.find("no permission on /dev/bus/usb/001/002")) << r.err;
     EXPECT_NE(std::string::npos, r.err.find("udev rule")) << r.err;
+    // Both ways in: the seat for a person, the group for a service account without one.
+    EXPECT_NE(std::string::npos, r.err.find("(uaccess)")) << r.err;
+    EXPECT_NE(std::string::npos, r.err.find("plugdev group")) << r.err;
 }
 
 }  // namespace
