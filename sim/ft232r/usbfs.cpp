@@ -22,9 +22,10 @@ constexpr unsigned kCapabilities = USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_BULK_
 constexpr char kKernelDriver[] = "ftdi_sio";
 constexpr uint8_t kBulkIn = 0x81;
 constexpr uint8_t kBulkOut = 0x02;
-// How long after an unplug the hub reports it: a full-speed hub's status-change endpoint is
-// polled every bInterval (up to 255 ms; USB 2.0, 11.12.1 and table 11-16). Until then transfers
-// fail at the host controller. A short, typical figure.
+// How long after an unplug the hub reports it: a hub tells through its Status Change endpoint,
+// polled every bInterval (up to 255 ms at full speed; USB 2.0, chapter 11, the hub endpoint
+// descriptor). Until then transfers fail at the host controller. A short figure, so that the
+// product cannot lean on a long one.
 constexpr std::chrono::milliseconds kHubNotice(50);
 
 template <typename T> void store(UMockdevIoctlData *data, size_t offset, T value)
