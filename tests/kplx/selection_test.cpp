@@ -123,6 +123,18 @@ TEST_F(Selection, CandidateWhoseEepromIsNotAMetersFailsBesideTheMeterItLoads)
     EXPECT_EQ(keptSample(), readFile(dir / "KP000002.db"));
 }
 
+TEST_F(Selection, EepromStringTooShortForADescriptorIsAnEmptyDescriptionHereToo)
+{
+    // The same scenario as through libftdi: the D2XX library shows the empty string too.
+    config(meter("KP000001", "eeprom-string-length description 1\n"));
+    Ran lone = kplx({"load", packed});
+    EXPECT_EQ(3, lone.code);
+    EXPECT_NE(std::string::npos, lone.err.find("no meter attached (KP000001: not a meter (description \"\"))")) << lone.err;
+    Ran named = kplx({"load", "-s", "KP000001", packed});
+    EXPECT_EQ(3, named.code);
+    EXPECT_NE(std::string::npos, named.err.find("KP000001: not a meter (EEPROM: description \"\")")) << named.err;
+}
+
 // --- Two devices, one serial number ------------------------------------------------------------
 
 TEST_F(Selection, SharedSerialNumberLoadsNeitherDevice)
