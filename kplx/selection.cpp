@@ -132,17 +132,17 @@ Selection bySearch(link::Backend &backend, const std::vector<link::DeviceInfo> &
     Tried tried;
     std::vector<std::string> passedOver;
     for (const link::DeviceInfo &d : devices) {
+        // A shared serial number matters where one of the devices may be a meter: then all of
+        // them are reported (by the group's first device) and none is opened.
         auto group = d.problem.empty() && !d.serial.empty() ? bySerial.find(d.serial) : bySerial.end();
-        if (group != bySerial.end() && group->second.size() > 1) {
-            // Reported once, by the group's first device, if any of them may be a meter.
-            const auto &members = group->second;
-            if (members.front() == &d && std::any_of(members.begin(), members.end(),
-                                                     [](const link::DeviceInfo *m) { return isCandidate(*m); })) {
-                std::vector<MeterReport> dup = duplicates(members);
+        if (group != bySerial.end() && group->second.size() > 1 &&
+            std::any_of(group->second.begin(), group->second.end(),
+                        [](const link::DeviceInfo *m) { return isCandidate(*m); })) {
+            if (group->second.front() == &d) {
+                std::vector<MeterReport> dup = duplicates(group->second);
                 tried.unchecked.insert(tried.unchecked.end(), dup.begin(), dup.end());
             }
-            if (std::any_of(members.begin(), members.end(), [](const link::DeviceInfo *m) { return isCandidate(*m); }))
-                continue;
+            continue;
         }
         if (!d.problem.empty()) {
             tried.unchecked.push_back(refusal(d, Outcome::portError, "cannot tell whether it is a meter: " + d.problem));
