@@ -2,6 +2,7 @@
 
 #include "core/frame.h"
 #include "core/replies.h"
+#include "kplx/device_text.h"
 #include "kplx/exit_codes.h"
 #include "kplx/report_json.h"
 #include "kplx/selection.h"
@@ -60,11 +61,15 @@ void printTable(const std::vector<ListedDevice> &devices)
     std::printf("%-5s  %-*s  %-*s  %-5s  %s\n", "index", sw, "serial", dw, "description", "meter", "version");
     for (const ListedDevice &d : devices)
         std::printf("%-5d  %-*s  %-*s  %-5s  %s\n", d.index, sw, d.serial.empty() ? "-" : d.serial.c_str(), dw,
-                    d.description.c_str(), d.meter ? "yes" : "no", d.hasVersion ? d.version.c_str() : "-");
+                    d.description.c_str(), !d.checked ? "?" : d.meter ? "yes" : "no",
+                    d.hasVersion ? d.version.c_str() : "-");
 }
 
 }  // namespace
 
+// Every device is listed from what the system tells without opening it; only a candidate is
+// opened and checked, and a meter asked for its version. A candidate that cannot be checked
+// makes the exit code non-zero.
 int runList(bool json)
 {
     std::string error;
@@ -77,22 +82,36 @@ int runList(bool json)
         return kExitPort;
     }
 
+    int exitCode = kExitOk;
     std::vector<ListedDevice> devices;
     for (const link::DeviceInfo &info : infos) {
         ListedDevice d;
+        int failure = kExitPort;   // what an unchecked candidate makes of the exit code
         d.index = info.index;
-        d.serial = info.serial;
-        d.description = info.description;
-        if (info.serial.empty())
-            std::fprintf(stderr, "kplx: device %d: %s\n", info.index, info.problem.c_str());
-        else {
+        d.serial = shownText(info.serial);
+        d.description = shownText(info.description);
+        if (!isCandidate(info)) {
+            d.checked = true;   // its descriptors say it is not a meter
+        } else if (!info.problem.empty()) {
+            d.problem = "cannot tell whether it is a meter: " + info.problem;
+        } else {
             std::unique_ptr<link::MeterLink> link;
             MeterReport refusal;
-            d.meter = openMeter(*backend, info.serial, link, refusal);
-            if (d.meter)
-                d.hasVersion = askVersion(*link, d.version);
-            else if (refusal.outcome == Outcome::portError)
-                std::fprintf(stderr, "kplx: %s: %s\n", info.serial.c_str(), refusal.message.c_str());
+            Verdict verdict = openMeter(*backend, info, link, refusal);
+            d.checked = verdict != Verdict::unchecked;
+            d.meter = verdict == Verdict::meter;
+            if (d.meter && askVersion(*link, d.version)) {
+                d.hasVersion = true;
+                d.version = shownText(d.version);
+            }
+            if (!d.checked) {
+                d.problem = refusal.message;
+                failure = exitCodeOf(refusal.outcome);
+            }
+        }
+        if (!d.checked) {
+            std::fprintf(stderr, "kplx: %s: %s\n", deviceName(info).c_str(), d.problem.c_str());
+            exitCode = std::max(exitCode, failure);   // a port problem (4) before an unreadable EEPROM (3)
         }
         devices.push_back(d);
     }
@@ -100,7 +119,7 @@ int runList(bool json)
         std::printf("%s\n", listJson(devices).c_str());
     else
         printTable(devices);
-    return kExitOk;
+    return exitCode;
 }
 
 }  // namespace kplx

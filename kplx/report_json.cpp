@@ -58,7 +58,7 @@ std::string listJson(const std::vector<ListedDevice> &devices)
         list.push_back(json{{"index", d.index},
                             {"serial", orNull(!d.serial.empty(), d.serial)},
                             {"description", d.description},
-                            {"meter", d.meter},
+                            {"meter", d.checked ? json(d.meter) : json(nullptr)},
                             {"version", orNull(d.hasVersion, d.version)}});
     return list.dump(2, ' ', false, json::error_handler_t::replace);
 }

@@ -19,13 +19,16 @@ struct LoadSummary {
     std::vector<MeterReport> meters;
 };
 
+// Device strings here are in the shown form (shownText).
 struct ListedDevice {
     int index = 0;
-    std::string serial;             // "" where the device could not be asked
+    std::string serial;             // "" where the device has none or could not be asked
     std::string description;
+    bool checked = false;           // whether `meter` is known
     bool meter = false;
     bool hasVersion = false;
     std::string version;
+    std::string problem;            // why a candidate could not be checked
 };
 
 std::string loadJson(const LoadSummary &summary);

@@ -1,9 +1,11 @@
 #include "kplx/selection.h"
 
 #include "core/identity.h"
+#include "kplx/device_text.h"
 #include "kplx/exit_codes.h"
 
 #include <algorithm>
+#include <map>
 
 namespace kplx {
 
@@ -17,27 +19,188 @@ std::string joined(const std::vector<std::string> &items)
     return out;
 }
 
-MeterReport refusal(const std::string &serial, Outcome outcome, const std::string &message)
+MeterReport refusal(const link::DeviceInfo &d, Outcome outcome, const std::string &message)
 {
     MeterReport r;
-    r.serial = serial;
+    r.serial = shownText(d.serial);
     r.outcome = outcome;
-    r.message = message;
+    r.message = d.serial.empty() ? deviceName(d) + " (no serial number): " + message : message;
     return r;
 }
 
-std::string deviceName(const link::DeviceInfo &d)
+// Where a device is: its port on Linux, its place in the D2XX listing elsewhere.
+std::string placeOf(const link::DeviceInfo &d)
 {
-    return d.serial.empty() ? "device " + std::to_string(d.index) : d.serial;
+    return d.location.empty() ? "#" + std::to_string(d.index) : d.location;
+}
+
+// Cloned bridges often share a serial number: none of them can be told apart by it.
+std::vector<MeterReport> duplicates(const std::vector<const link::DeviceInfo *> &group)
+{
+    std::vector<std::string> places;
+    for (const link::DeviceInfo *d : group)
+        places.push_back(placeOf(*d));
+    std::vector<MeterReport> reports;
+    for (const link::DeviceInfo *d : group)
+        reports.push_back(refusal(*d, Outcome::portError,
+                                  "serial number " + shownText(d->serial) + " is shared by " +
+                                      std::to_string(group.size()) + " devices (" + joined(places) +
+                                      "): neither is loaded by serial number"));
+    return reports;
+}
+
+struct Tried {
+    std::vector<ChosenMeter> meters;
+    std::vector<MeterReport> notMeters;   // checked: their EEPROM says so
+    std::vector<MeterReport> unchecked;   // may be meters
+};
+
+void tryCandidate(link::Backend &backend, const link::DeviceInfo &d, Tried &tried)
+{
+    ChosenMeter m{shownText(d.serial), nullptr};
+    MeterReport refused;
+    switch (openMeter(backend, d, m.link, refused)) {
+    case Verdict::meter: tried.meters.push_back(std::move(m)); break;
+    case Verdict::notAMeter: tried.notMeters.push_back(refused); break;
+    case Verdict::unchecked: tried.unchecked.push_back(refused); break;
+    }
+}
+
+void fail(Selection &sel, int code, const std::string &error)
+{
+    sel.meters.clear();   // closes them
+    sel.refused.clear();
+    sel.exitCode = code;
+    sel.error = error;
+}
+
+Selection byName(link::Backend &backend, const std::vector<link::DeviceInfo> &devices,
+                 const std::vector<std::string> &serials)
+{
+    Selection sel;
+    std::vector<std::string> wanted;   // raw bytes
+    for (const std::string &s : serials)
+        if (std::find(wanted.begin(), wanted.end(), rawText(s)) == wanted.end())
+            wanted.push_back(rawText(s));
+
+    std::vector<std::string> attached, unasked;
+    for (const link::DeviceInfo &d : devices) {
+        if (!d.problem.empty())
+            unasked.push_back(deviceName(d) + ": " + d.problem);
+        else if (!d.serial.empty())
+            attached.push_back(shownText(d.serial));
+    }
+    Tried tried;
+    for (const std::string &raw : wanted) {
+        std::vector<const link::DeviceInfo *> matches;
+        for (const link::DeviceInfo &d : devices)
+            if (d.problem.empty() && d.serial == raw)
+                matches.push_back(&d);
+        if (matches.empty()) {
+            const std::string shown = shownText(raw);
+            if (!unasked.empty()) {
+                // A device that cannot tell its serial number may be this one.
+                fail(sel, kExitPort, "no device with serial number " + shown + " was found, and some could not be asked (" +
+                                         joined(unasked) + ")");
+            } else {
+                fail(sel, kExitNoMeter, "no device with serial number " + shown + " is attached" +
+                                            (attached.empty() ? " (none is)" : " (attached: " + joined(attached) + ")"));
+            }
+            return sel;
+        }
+        if (matches.size() > 1) {
+            std::vector<MeterReport> dup = duplicates(matches);
+            tried.unchecked.insert(tried.unchecked.end(), dup.begin(), dup.end());
+            continue;
+        }
+        tryCandidate(backend, *matches.front(), tried);
+    }
+    sel.meters = std::move(tried.meters);
+    sel.refused = tried.notMeters;
+    sel.refused.insert(sel.refused.end(), tried.unchecked.begin(), tried.unchecked.end());
+    return sel;
+}
+
+Selection bySearch(link::Backend &backend, const std::vector<link::DeviceInfo> &devices, bool all)
+{
+    Selection sel;
+    std::map<std::string, std::vector<const link::DeviceInfo *>> bySerial;
+    for (const link::DeviceInfo &d : devices)
+        if (d.problem.empty() && !d.serial.empty())
+            bySerial[d.serial].push_back(&d);
+
+    Tried tried;
+    std::vector<std::string> passedOver;
+    for (const link::DeviceInfo &d : devices) {
+        // A shared serial number matters where one of the devices may be a meter: then all of
+        // them are reported (by the group's first device) and none is opened.
+        auto group = d.problem.empty() && !d.serial.empty() ? bySerial.find(d.serial) : bySerial.end();
+        if (group != bySerial.end() && group->second.size() > 1 &&
+            std::any_of(group->second.begin(), group->second.end(),
+                        [](const link::DeviceInfo *m) { return isCandidate(*m); })) {
+            if (group->second.front() == &d) {
+                std::vector<MeterReport> dup = duplicates(group->second);
+                tried.unchecked.insert(tried.unchecked.end(), dup.begin(), dup.end());
+            }
+            continue;
+        }
+        if (!d.problem.empty()) {
+            tried.unchecked.push_back(refusal(d, Outcome::portError, "cannot tell whether it is a meter: " + d.problem));
+            continue;
+        }
+        if (!isCandidate(d)) {
+            const std::string why = "not a meter (description \"" + shownText(d.description) + "\")";
+            sel.notes.push_back(deviceName(d) + ": skipped, " + why);
+            passedOver.push_back(deviceName(d) + ": " + why);
+            continue;
+        }
+        tryCandidate(backend, d, tried);
+    }
+
+    if (!all && !tried.meters.empty() && tried.meters.size() + tried.unchecked.size() > 1) {
+        // Loading the one meter found would be a guess while another may be one too.
+        std::vector<std::string> found, unsure;
+        for (const ChosenMeter &m : tried.meters)
+            found.push_back(m.serial);
+        for (const MeterReport &r : tried.unchecked)
+            unsure.push_back((r.serial.empty() ? "" : r.serial + ": ") + r.message);
+        if (unsure.empty())
+            fail(sel, kExitUsage, "several meters attached (" + joined(found) +
+                                      "): name one with -s SERIAL, or load all with --all");
+        else
+            fail(sel, kExitUsage, "cannot tell which meter to load: " + joined(found) +
+                                      (found.size() > 1 ? " are meters" : " is a meter") + ", and " + joined(unsure) +
+                                      ": name one with -s SERIAL, or load all with --all");
+        return sel;
+    }
+    sel.meters = std::move(tried.meters);
+    sel.refused = tried.notMeters;
+    sel.refused.insert(sel.refused.end(), tried.unchecked.begin(), tried.unchecked.end());
+    if (sel.meters.empty() && sel.refused.empty())
+        fail(sel, kExitNoMeter, devices.empty() ? "no meter attached: no FTDI device found"
+                                                : "no meter attached (" + joined(passedOver) + ")");
+    return sel;
 }
 
 }  // namespace
+
+std::string deviceName(const link::DeviceInfo &d)
+{
+    if (!d.serial.empty())
+        return shownText(d.serial);
+    return d.location.empty() ? "device " + std::to_string(d.index) : "the device at " + d.location;
+}
+
+bool isCandidate(const link::DeviceInfo &d)
+{
+    return !d.problem.empty() || d.description == core::kMeterDescription;
+}
 
 std::string describeDeviations(unsigned d, const link::EepromRecord &r)
 {
     std::vector<std::string> parts;
     if (d & core::kDescription)
-        parts.push_back("description \"" + r.description + "\"");
+        parts.push_back("description \"" + shownText(r.description) + "\"");
     if (d & core::kCbus4)
         parts.push_back("CBUS4 function " + std::to_string(r.values.cbus4) + ", not SLEEP#");
     if (d & core::kDtrNotInverted)
@@ -53,117 +216,50 @@ std::string describeDeviations(unsigned d, const link::EepromRecord &r)
     return joined(parts);
 }
 
-bool openMeter(link::Backend &backend, const std::string &serial, std::unique_ptr<link::MeterLink> &link,
-               MeterReport &report)
+Verdict openMeter(link::Backend &backend, const link::DeviceInfo &device, std::unique_ptr<link::MeterLink> &link,
+                  MeterReport &report)
 {
     link.reset();
     std::unique_ptr<link::MeterLink> opened;
-    link::Status st = backend.open(serial, opened);
-    if (st != link::Status::ok) {
-        report = refusal(serial, Outcome::portError, "the port cannot be opened: " + backend.detail());
-        return false;
-    }
-    if (opened->configure() != link::Status::ok) {
-        report = refusal(serial, Outcome::portError, opened->detail());
-        return false;
+    if (backend.open(device, opened) != link::Status::ok) {
+        report = refusal(device, Outcome::portError, "the port cannot be opened: " + backend.detail());
+        return Verdict::unchecked;
     }
     link::EepromRecord record;
-    st = opened->readEeprom(record);
+    link::Status st = opened->readEeprom(record);
     if (st != link::Status::ok) {
         // The utility keeps an earlier verdict here; kplx has none to keep.
-        report = refusal(serial, st == link::Status::gone ? Outcome::portError : Outcome::notAMeter,
-                         "not a meter: " + opened->detail());
-        return false;
+        report = st == link::Status::gone ? refusal(device, Outcome::portError, opened->detail())
+                                          : refusal(device, Outcome::notAMeter, "not a meter: " + opened->detail());
+        return Verdict::unchecked;
     }
     unsigned deviations = core::identityDeviations(record.fields());
     if (deviations != 0) {
-        report = refusal(serial, Outcome::notAMeter, "not a meter (EEPROM: " + describeDeviations(deviations, record) + ")");
-        return false;
+        report = refusal(device, Outcome::notAMeter,
+                         "not a meter (EEPROM: " + describeDeviations(deviations, record) + ")");
+        return Verdict::notAMeter;
+    }
+    if (opened->claim() != link::Status::ok) {
+        report = refusal(device, Outcome::portError, "the port cannot be opened: " + opened->detail());
+        return Verdict::unchecked;
+    }
+    if (opened->configure() != link::Status::ok) {
+        report = refusal(device, Outcome::portError, opened->detail());
+        return Verdict::unchecked;
     }
     link = std::move(opened);
-    return true;
+    return Verdict::meter;
 }
 
 Selection selectMeters(link::Backend &backend, const std::vector<std::string> &serials, bool all)
 {
-    Selection sel;
     std::vector<link::DeviceInfo> devices;
     if (backend.enumerate(devices) != link::Status::ok) {
-        sel.exitCode = kExitPort;
-        sel.error = "cannot list the devices: " + backend.detail();
+        Selection sel;
+        fail(sel, kExitPort, "cannot list the devices: " + backend.detail());
         return sel;
     }
-    std::vector<std::string> attached, unasked;
-    for (const link::DeviceInfo &d : devices) {
-        if (!d.serial.empty())
-            attached.push_back(d.serial);
-        else
-            unasked.push_back(deviceName(d) + ": " + d.problem);
-    }
-
-    if (!serials.empty()) {
-        std::vector<std::string> wanted;
-        for (const std::string &s : serials)
-            if (std::find(wanted.begin(), wanted.end(), s) == wanted.end())
-                wanted.push_back(s);
-        for (const std::string &s : wanted) {
-            if (std::find(attached.begin(), attached.end(), s) != attached.end())
-                continue;
-            if (!unasked.empty()) {
-                // A device that cannot be opened cannot tell its serial number: it may be this one.
-                sel.exitCode = kExitPort;
-                sel.error = "no device with serial number " + s + " was found, and some could not be asked (" +
-                            joined(unasked) + ")";
-                return sel;
-            }
-            sel.exitCode = kExitNoMeter;
-            sel.error = "no device with serial number " + s + " is attached" +
-                        (attached.empty() ? " (none is)" : " (attached: " + joined(attached) + ")");
-            return sel;
-        }
-        for (const std::string &s : wanted) {
-            ChosenMeter m{s, nullptr};
-            MeterReport refused;
-            if (openMeter(backend, s, m.link, refused))
-                sel.meters.push_back(std::move(m));
-            else
-                sel.refused.push_back(refused);
-        }
-        return sel;
-    }
-
-    std::vector<std::string> notMeters, portTrouble = unasked;
-    for (const link::DeviceInfo &d : devices) {
-        if (d.serial.empty()) {
-            sel.notes.push_back(deviceName(d) + ": skipped, " + d.problem);
-            continue;
-        }
-        ChosenMeter m{d.serial, nullptr};
-        MeterReport refused;
-        if (openMeter(backend, d.serial, m.link, refused)) {
-            sel.meters.push_back(std::move(m));
-            continue;
-        }
-        sel.notes.push_back(d.serial + ": skipped, " + refused.message);
-        (refused.outcome == Outcome::portError ? portTrouble : notMeters).push_back(d.serial + ": " + refused.message);
-    }
-    if (sel.meters.empty()) {
-        // Say why: a port that would not open may hold the meter; otherwise none is one.
-        sel.exitCode = portTrouble.empty() ? kExitNoMeter : kExitPort;
-        sel.error = devices.empty()         ? "no meter attached: no FTDI device found"
-                    : portTrouble.empty() ? "no meter attached (" + joined(notMeters) + ")"
-                                          : "no device could be checked (" + joined(portTrouble) + ")";
-        return sel;
-    }
-    if (!all && sel.meters.size() > 1) {
-        std::vector<std::string> found;
-        for (const ChosenMeter &m : sel.meters)
-            found.push_back(m.serial);
-        sel.meters.clear();   // closes them
-        sel.exitCode = kExitUsage;
-        sel.error = "several meters attached (" + joined(found) + "): name one with -s SERIAL, or load all with --all";
-    }
-    return sel;
+    return serials.empty() ? bySearch(backend, devices, all) : byName(backend, devices, serials);
 }
 
 }  // namespace kplx

@@ -1,6 +1,8 @@
 // Which meters a load takes: those named by serial number, every attached meter (--all), or
-// the one attached meter. Each is opened, configured and must pass the identity check; unlike
-// the utility, a device whose EEPROM cannot be read is not taken for a meter.
+// the one attached meter. The choice is made from what the system lists without opening a
+// device; only a candidate (named, or with the meter's description) is opened, its EEPROM
+// must pass the identity check, and only then is it claimed and configured. Every candidate
+// that is not taken is accounted for as a failed meter.
 #pragma once
 
 #include "kplx/meter_session.h"
@@ -13,26 +15,39 @@
 namespace kplx {
 
 struct ChosenMeter {
-    std::string serial;
-    std::unique_ptr<link::MeterLink> link;   // open, configured, a meter
+    std::string serial;                      // as shown (shownText)
+    std::unique_ptr<link::MeterLink> link;   // open, claimed, configured, a meter
 };
 
 struct Selection {
     std::vector<ChosenMeter> meters;
-    std::vector<MeterReport> refused;   // named devices that are not meters or cannot be opened
-    std::vector<std::string> notes;     // devices passed over by --all or by the lone-meter search
+    std::vector<MeterReport> refused;   // candidates not taken: failed meters (port-error, not-a-meter)
+    std::vector<std::string> notes;     // devices passed over as not meters by their descriptors
     int exitCode = 0;                   // non-zero: nothing is to be loaded, `error` says why
     std::string error;
 };
 
+// `serials` as given on the command line: in the shown form, \xNN standing for a byte.
 Selection selectMeters(link::Backend &backend, const std::vector<std::string> &serials, bool all);
 
-// Opens, configures and identifies one device. On success `link` holds it; otherwise the
-// report says why it is not taken (not-a-meter or port-error).
-bool openMeter(link::Backend &backend, const std::string &serial, std::unique_ptr<link::MeterLink> &link,
-               MeterReport &refusal);
+// Whether a device is worth opening on its descriptors alone: it says it is a meter, or it
+// could not say what it is.
+bool isCandidate(const link::DeviceInfo &device);
+
+enum class Verdict {
+    meter,       // open, claimed and configured: `link` holds it
+    notAMeter,   // its EEPROM was read and is not a meter's
+    unchecked,   // it could not be opened, read, claimed or configured
+};
+
+// Opens, identifies, claims and configures one device; the report says why it is not taken.
+Verdict openMeter(link::Backend &backend, const link::DeviceInfo &device, std::unique_ptr<link::MeterLink> &link,
+                  MeterReport &refusal);
 
 // What makes a bridge not a meter's, from the identity check's deviations.
 std::string describeDeviations(unsigned deviations, const link::EepromRecord &record);
+
+// How a device is named in messages: its serial number as shown, else where it is.
+std::string deviceName(const link::DeviceInfo &device);
 
 }  // namespace kplx

@@ -2,6 +2,7 @@
 
 #include "usb/eeprom_record.h"
 
+#include <cstdint>
 #include <cstring>
 
 namespace kplx::link {
@@ -44,6 +45,8 @@ public:
     D2xxLink(const DriverFunctions &f, const OptionalDriverFunctions &o, FT_HANDLE handle)
         : f_(f), o_(o), handle_(handle) {}
     ~D2xxLink() override { f_.close(handle_); }
+
+    Status claim() override { return Status::ok; }   // FT_Open has taken the port already
 
     Status configure() override
     {
@@ -151,8 +154,9 @@ class D2xxBackend : public Backend {
 public:
     D2xxBackend(const DriverFunctions &f, const OptionalDriverFunctions &o) : f_(f), o_(o) {}
 
-    // The serial number and description of each device come from FT_GetDeviceInfo, which
-    // needs the device open: one that another program holds cannot be asked.
+    // FT_ListDevices tells each device's serial number and description by index without
+    // opening it, so a device another program holds is listed like any other and nothing is
+    // opened that is not a meter.
     Status enumerate(std::vector<DeviceInfo> &devices) override
     {
         devices.clear();
@@ -165,64 +169,50 @@ public:
         for (DWORD i = 0; i < count; ++i) {
             DeviceInfo info;
             info.index = static_cast<int>(i);
-            FT_HANDLE handle = nullptr;
-            s = f_.open(info.index, &handle);
-            if (s != FT_OK) {
-                info.problem = s == FT_DEVICE_NOT_OPENED ? "in use by another program" : "cannot be opened";
-                devices.push_back(info);
-                continue;
-            }
-            char serial[kSerialSize] = {};
-            char description[kDescriptionSize] = {};
-            FT_DEVICE type = 0;
-            DWORD id = 0;
-            if (f_.getDeviceInfo(handle, &type, &id, serial, description, nullptr) == FT_OK) {
-                info.serial = terminated(serial, sizeof serial);
-                info.description = terminated(description, sizeof description);
-            } else {
-                info.problem = "does not tell its serial number";
-            }
-            f_.close(handle);
+            if (!listed(i, FT_OPEN_BY_SERIAL_NUMBER, info.serial) ||
+                !listed(i, FT_OPEN_BY_DESCRIPTION, info.description))
+                info.problem = "the D2XX library does not tell its serial number and description";
             devices.push_back(info);
         }
         return Status::ok;
     }
 
-    // Opened by index, then checked by serial number: the listing may have moved meanwhile.
-    Status open(const std::string &serial, std::unique_ptr<MeterLink> &link) override
+    // Opened by index, then checked against the listing: it may have moved meanwhile.
+    Status open(const DeviceInfo &device, std::unique_ptr<MeterLink> &link) override
     {
-        std::vector<DeviceInfo> devices;
-        Status st = enumerate(devices);
-        if (st != Status::ok)
-            return st;
-        for (const DeviceInfo &d : devices) {
-            if (d.serial != serial)
-                continue;
-            FT_HANDLE handle = nullptr;
-            FT_STATUS s = f_.open(d.index, &handle);
-            if (s != FT_OK) {
-                detail_ = s == FT_DEVICE_NOT_OPENED ? "the port cannot be opened: another program has it"
-                                                    : "the port cannot be opened (D2XX status " + std::to_string(s) + ")";
-                return statusOf(s);
-            }
-            char got[kSerialSize] = {};
-            char description[kDescriptionSize] = {};
-            FT_DEVICE type = 0;
-            DWORD id = 0;
-            if (f_.getDeviceInfo(handle, &type, &id, got, description, nullptr) != FT_OK ||
-                terminated(got, sizeof got) != serial) {
-                f_.close(handle);
-                detail_ = "the device moved while it was being opened; try again";
-                return Status::notFound;
-            }
-            link = std::make_unique<D2xxLink>(f_, o_, handle);
-            return Status::ok;
+        FT_HANDLE handle = nullptr;
+        FT_STATUS s = f_.open(device.index, &handle);
+        if (s != FT_OK) {
+            detail_ = s == FT_DEVICE_NOT_OPENED ? "another program has it open"
+                                                : "D2XX status " + std::to_string(s);
+            return statusOf(s);
         }
-        detail_ = "no device with serial number " + serial;
-        return Status::notFound;
+        char serial[kSerialSize] = {};
+        char description[kDescriptionSize] = {};
+        FT_DEVICE type = 0;
+        DWORD id = 0;
+        if (f_.getDeviceInfo(handle, &type, &id, serial, description, nullptr) != FT_OK ||
+            // FT_GetDeviceInfo's serial buffer is shorter than the listing's.
+            terminated(serial, sizeof serial) != device.serial.substr(0, kSerialSize - 1) ||
+            terminated(description, sizeof description) != device.description.substr(0, kDescriptionSize - 1)) {
+            f_.close(handle);
+            detail_ = "the device moved while it was being opened; try again";
+            return Status::notFound;
+        }
+        link = std::make_unique<D2xxLink>(f_, o_, handle);
+        return Status::ok;
     }
 
 private:
+    bool listed(DWORD index, DWORD which, std::string &text)
+    {
+        char buffer[FT_LIST_STRING_SIZE] = {};
+        if (f_.listDevices(reinterpret_cast<PVOID>(static_cast<uintptr_t>(index)), buffer, FT_LIST_BY_INDEX | which) != FT_OK)
+            return false;
+        text = terminated(buffer, sizeof buffer);
+        return true;
+    }
+
     DriverFunctions f_;
     OptionalDriverFunctions o_;
 };

@@ -23,11 +23,15 @@ enum class Status {
     failed,             // any other failure of the library
 };
 
+// A device as the system lists it, read without opening it.
 struct DeviceInfo {
-    int index = 0;
-    std::string serial;        // empty where the device could not be asked
+    int index = 0;             // its place in the listing (D2XX: what FT_Open takes)
+    std::string location;      // where it is plugged in: the sysfs name on Linux ("1-2.3"), else ""
+    int bus = -1;              // Linux: bus number and address, which find it for opening
+    int address = -1;
+    std::string serial;        // as the device has it, bytes unchanged; "" where it has none
     std::string description;
-    std::string problem;       // why it could not be asked ("" when it could)
+    std::string problem;       // why its strings could not be read ("" when they could)
 };
 
 // The EEPROM fields the identity check compares, holding the description's text.
@@ -45,12 +49,18 @@ struct EepromRecord {
 
 // An open device. Closed when destroyed. Every call returns its status; `detail()` says more
 // about the last failure, in the user's terms.
+//
+// Opened, it may only be asked: readEeprom() leaves the device as it was (on Linux the kernel's
+// driver stays bound and the interface unclaimed). Only a meter is then claimed, which takes
+// the port for this program (busy while another program holds it), and configured; every
+// transfer call needs both.
 class MeterLink {
 public:
     virtual ~MeterLink() = default;
 
-    virtual Status configure() = 0;    // 115200 baud, 8N1, no flow control, DTR low
     virtual Status readEeprom(EepromRecord &record) = 0;
+    virtual Status claim() = 0;
+    virtual Status configure() = 0;    // 115200 baud, 8N1, no flow control, DTR low
     virtual Status setTimeouts(uint32_t readMs, uint32_t writeMs) = 0;
     virtual Status write(const uint8_t *data, size_t size) = 0;
     // Returns when `want` bytes have arrived or the read timeout has passed; `got` says how many.
@@ -72,8 +82,10 @@ class Backend {
 public:
     virtual ~Backend() = default;
 
+    // Every FTDI bridge, from what the system tells without opening any.
     virtual Status enumerate(std::vector<DeviceInfo> &devices) = 0;
-    virtual Status open(const std::string &serial, std::unique_ptr<MeterLink> &link) = 0;
+    // The device `enumerate` gave, found where it was listed (two devices may share a serial).
+    virtual Status open(const DeviceInfo &device, std::unique_ptr<MeterLink> &link) = 0;
 
     const std::string &detail() const { return detail_; }
 

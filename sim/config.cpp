@@ -2,6 +2,7 @@
 // comment. A file with any error changes nothing.
 #include "sim/internal.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
@@ -48,6 +49,36 @@ bool toByteString(const std::string &token, std::vector<uint8_t> &out) {
     return true;
 }
 
+// Device text as kplx shows it: \xNN is that byte (for control characters and bytes that are
+// not UTF-8), any other character itself.
+std::string unescaped(const std::string &text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        unsigned long byte = 0;
+        if (text[i] == '\\' && i + 3 < text.size() && text[i + 1] == 'x' &&
+            isxdigit(static_cast<unsigned char>(text[i + 2])) && isxdigit(static_cast<unsigned char>(text[i + 3]))) {
+            byte = std::strtoul(text.substr(i + 2, 2).c_str(), nullptr, 16);
+            out += static_cast<char>(byte);
+            i += 3;
+            continue;
+        }
+        out += text[i];
+    }
+    return out;
+}
+
+// A USB port as sysfs names it, on the emulation's one bus: 1-P or 1-P.P...
+bool usbPortName(const std::string &text) {
+    if (text.compare(0, 2, "1-") != 0) return false;
+    bool digit = false;
+    for (size_t i = 2; i < text.size(); ++i) {
+        if (isdigit(static_cast<unsigned char>(text[i]))) digit = true;
+        else if (text[i] == '.' && digit) digit = false;
+        else return false;
+    }
+    return digit;
+}
+
 // One line; returns an error text, empty when fine.
 std::string directive(Parsed &p, const std::string &key, const std::string &rest) {
     std::istringstream in(rest);
@@ -91,14 +122,19 @@ std::string directive(Parsed &p, const std::string &key, const std::string &rest
     DeviceConfig &d = p.devices.back();
     Eeprom &e = d.eeprom;
 
-    struct Text { const char *name; std::string *field; };
-    const Text texts[] = {{"description", &e.description}, {"manufacturer", &e.manufacturer},
-                          {"manufacturer-id", &e.manufacturerId}, {"serial", &e.serialNumber},
-                          {"version", &d.version}, {"database-out", &d.databaseOut},
-                          {"frames-out", &d.framesOut}, {"calls-out", &d.callsOut}};
+    struct Text { const char *name; std::string *field; bool escapes; };
+    const Text texts[] = {{"description", &e.description, true}, {"manufacturer", &e.manufacturer, true},
+                          {"manufacturer-id", &e.manufacturerId, true}, {"serial", &e.serialNumber, true},
+                          {"version", &d.version, true}, {"database-out", &d.databaseOut, false},
+                          {"frames-out", &d.framesOut, false}, {"calls-out", &d.callsOut, false}};
     for (const Text &t : texts) {
         if (key != t.name) continue;
-        *t.field = rest;
+        *t.field = t.escapes ? unescaped(rest) : rest;
+        return "";
+    }
+    if (key == "port") {
+        if (args.size() != 1 || !usbPortName(args[0])) return "port needs a USB port on bus 1, such as 1-2.3";
+        d.usbPort = args[0];
         return "";
     }
     struct Word { const char *name; uint16_t *field; };
@@ -144,6 +180,22 @@ std::string directive(Parsed &p, const std::string &key, const std::string &rest
             if (!toNumber(a, 0xFFFF, n) || n == 0) return "bad piece size " + a;
             f.replyPieces.push_back(static_cast<int>(n));
         }
+        return "";
+    }
+    if (key == "eeprom-string-length") {
+        const char *names[] = {"manufacturer", "description", "serial"};
+        int which = -1;
+        for (int i = 0; i < 3; ++i)
+            if (args.size() == 2 && args[0] == names[i]) which = i;
+        if (which < 0 || !toNumber(args[1], 1, n))
+            return "eeprom-string-length needs manufacturer | description | serial, and 0 or 1";
+        f.stringLength[which] = static_cast<int>(n);
+        return "";
+    }
+    if (key == "unplug-error") {
+        if (args.size() != 1 || (args[0] != "EPROTO" && args[0] != "EPIPE"))
+            return "unplug-error EPROTO | EPIPE";
+        f.unplugUrbError = args[0] == "EPROTO" ? EPROTO : EPIPE;
         return "";
     }
     if (key == "eeprom-fail-from-open") {
@@ -193,7 +245,13 @@ bool loadConfig(const std::string &path) {
     }
     s.configError.clear();
     s.devices.clear();
-    for (const DeviceConfig &d : p.devices) addDevice(d);
+    for (DeviceConfig &d : p.devices) {
+        // A slot too short for a descriptor holds an empty string, whatever the line said.
+        std::string *strings[] = {&d.eeprom.manufacturer, &d.eeprom.description, &d.eeprom.serialNumber};
+        for (int i = 0; i < 3; ++i)
+            if (d.faults.stringLength[i] >= 0) strings[i]->clear();
+        addDevice(d);
+    }
     if (p.hasScale) setTimeScale(p.timeScale);
     if (p.hasLink) setLink(p.link);
     if (p.hasClock) useVirtualClock(p.virtualClock);

@@ -49,7 +49,15 @@ struct Faults {
     int eepromFailFromOpen = -1;         // the same on the handles of this FT_Open and later ones,
                                          // counted from 0 (-1 = never)
     bool openFails = false;              // FT_Open returns FT_DEVICE_NOT_OPENED
+    int unplugUrbError = 0;              // emulated USB: the errno the URB cut short by the unplug
+                                         // ends with (EPROTO, EPIPE); 0: it goes through, and what
+                                         // follows fails with ENODEV
+    int stringLength[3] = {-1, -1, -1};  // the EEPROM's length byte for the manufacturer, description
+                                         // and serial slots: 0 or 1 leaves no room for a descriptor
+                                         // (the string is empty); -1: as the string needs
 };
+
+enum EepromString { kManufacturerString = 0, kDescriptionString = 1, kSerialString = 2 };
 
 // Optional link timing: wire time at the set baud rate (10 bits a byte), the bridge's latency
 // timer before a short reply becomes readable, and the meter's processing time per frame.
@@ -68,6 +76,8 @@ struct DeviceConfig {
     std::string framesOut;                       // file for the frame log ("" = none)
     std::string callsOut;                        // file for the log of opens, closes and latency
                                                  // settings ("" = none)
+    std::string usbPort;                         // emulated USB: its port, as sysfs names it
+                                                 // ("1-2.3"); "" = 1-<n> for the n-th device
 };
 
 struct FrameRecord {

@@ -35,6 +35,10 @@ enum {
 #define FT_PURGE_RX 1
 #define FT_PURGE_TX 2
 #define FT_LIST_NUMBER_ONLY 0x80000000UL
+#define FT_LIST_BY_INDEX 0x40000000UL
+#define FT_OPEN_BY_SERIAL_NUMBER 1
+#define FT_OPEN_BY_DESCRIPTION 2
+#define FT_LIST_STRING_SIZE 64      // FT_ListDevices' buffers, as the library documents them
 #define FT_FLOW_NONE 0x0000
 #define FT_BITS_8 8
 #define FT_STOP_BITS_1 0

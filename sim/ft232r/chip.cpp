@@ -74,7 +74,14 @@ bool Chip::control(const Setup &s, const uint8_t *, Bytes &in)
 bool Chip::standardIn(const Setup &s, Bytes &in)
 {
     const Eeprom &e = model(device_).config.eeprom;
+    const Faults &f = model(device_).config.faults;
     if (s.request != 6)   // GET_DESCRIPTOR is all libusb asks of the device itself here
+        return false;
+    // The chip serves its strings from the EEPROM: a slot too short for a descriptor has none
+    // to give (we stall, as for any string the device lacks).
+    const uint8_t string = static_cast<uint8_t>(s.value & 0xFF);
+    if ((s.value >> 8) == 3 && string >= kStringManufacturer && string <= kStringSerial &&
+        f.stringLength[string - kStringManufacturer] >= 0 && f.stringLength[string - kStringManufacturer] < 2)
         return false;
     switch (s.value >> 8) {
     case 1: in = deviceDescriptor(e); return true;
@@ -153,7 +160,7 @@ bool Chip::vendorIn(const Setup &s, Bytes &in)
     case kReadEeprom: {
         if (!eepromReadable(d))
             return false;
-        Bytes image = eepromImage(d.config.eeprom, d.config.faults.eepromBadChecksum);
+        Bytes image = eepromImage(d.config.eeprom, d.config.faults);
         size_t at = (size_t{s.index} * 2) % kEepromSize;   // the chip repeats its 128 bytes
         in.assign(image.begin() + static_cast<long>(at), image.begin() + static_cast<long>(at) + 2);
         return true;

@@ -1,5 +1,7 @@
 #include "sim/ft232r/descriptors.h"
 
+#include <algorithm>
+
 namespace sim {
 namespace ft232r {
 
@@ -35,13 +37,51 @@ Bytes configurationDescriptor(const Eeprom &e)
                  7, 5, 0x02, 2, 64, 0, 0};
 }
 
-Bytes stringDescriptor(const std::string &ascii)
+// The code points of a device string: UTF-8 where the bytes are, else each byte as the code
+// point of its value (how a programmer that writes bytes into UTF-16 would store it).
+std::vector<uint32_t> codePoints(const std::string &text)
 {
-    std::string s = ascii.substr(0, 126);
-    Bytes d{static_cast<uint8_t>(2 + 2 * s.size()), 3};
-    for (char c : s) {
-        d.push_back(static_cast<uint8_t>(c));
-        d.push_back(0);
+    std::vector<uint32_t> out;
+    const auto at = [&](size_t k) { return static_cast<uint8_t>(text[k]); };
+    for (size_t i = 0; i < text.size();) {
+        const uint8_t b = at(i);
+        size_t n = b >= 0xF0 && b <= 0xF4 ? 4 : b >= 0xE0 ? (b <= 0xEF ? 3 : 0) : b >= 0xC2 ? 2 : 0;
+        uint32_t cp = n == 4 ? b & 0x07u : n == 3 ? b & 0x0Fu : b & 0x1Fu;
+        bool ok = n > 0 && i + n <= text.size();
+        for (size_t k = 1; ok && k < n; ++k) {
+            ok = (at(i + k) & 0xC0) == 0x80;
+            cp = cp << 6 | (at(i + k) & 0x3Fu);
+        }
+        ok = ok && !(n == 3 && cp < 0x800) && !(n == 4 && (cp < 0x10000 || cp > 0x10FFFF)) &&
+             !(cp >= 0xD800 && cp <= 0xDFFF);
+        if (!ok) {
+            out.push_back(b);
+            ++i;
+            continue;
+        }
+        out.push_back(cp);
+        i += n;
+    }
+    return out;
+}
+
+Bytes stringDescriptor(const std::string &text)
+{
+    // A USB string descriptor is UTF-16LE, at most 255 bytes with its 2-byte header.
+    std::vector<uint16_t> units;
+    for (uint32_t cp : codePoints(text)) {
+        if (cp >= 0x10000) {
+            units.push_back(static_cast<uint16_t>(0xD800 + ((cp - 0x10000) >> 10)));
+            units.push_back(static_cast<uint16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+        } else {
+            units.push_back(static_cast<uint16_t>(cp));
+        }
+    }
+    units.resize(std::min<size_t>(units.size(), 126));
+    Bytes d{static_cast<uint8_t>(2 + 2 * units.size()), 3};
+    for (uint16_t u : units) {
+        d.push_back(static_cast<uint8_t>(u));
+        d.push_back(static_cast<uint8_t>(u >> 8));
     }
     return d;
 }
@@ -60,6 +100,14 @@ uint16_t eepromChecksum(const Bytes &image)
 
 Bytes eepromImage(const Eeprom &e, bool badChecksum)
 {
+    Faults none;
+    none.eepromBadChecksum = badChecksum;
+    return eepromImage(e, none);
+}
+
+Bytes eepromImage(const Eeprom &e, const Faults &faults)
+{
+    const bool badChecksum = faults.eepromBadChecksum;
     Bytes b(kEepromSize, 0);
     b[0x01] = 0x40;   // 64-byte endpoints, as FTDI programs it
     put16(b, 0x02, e.vendorId);
@@ -77,6 +125,12 @@ Bytes eepromImage(const Eeprom &e, bool badChecksum)
     const size_t slots[] = {0x0E, 0x10, 0x12};
     for (int i = 0; i < 3; ++i) {
         Bytes d = stringDescriptor(*texts[i]);
+        if (faults.stringLength[i] >= 0 && faults.stringLength[i] < 2) {
+            // A length byte too small for a descriptor's header: no descriptor stored.
+            b[slots[i]] = static_cast<uint8_t>(0x80 | at);
+            b[slots[i] + 1] = static_cast<uint8_t>(faults.stringLength[i]);
+            continue;
+        }
         size_t room = kEepromSize - 2 - at;
         if (d.size() > room) {
             d.resize(room & ~size_t{1});

@@ -20,7 +20,7 @@ constexpr size_t kEepromSize = 128;
 
 Bytes deviceDescriptor(const Eeprom &e);
 Bytes configurationDescriptor(const Eeprom &e);   // one interface, bulk IN 0x81 and OUT 0x02
-Bytes stringDescriptor(const std::string &ascii);
+Bytes stringDescriptor(const std::string &text);   // UTF-8 where the bytes are, else one code point a byte
 Bytes languageDescriptor();                       // string 0: English (US)
 
 // The EEPROM as the chip stores it: the configuration words, the invert and CBUS bytes, the
@@ -28,6 +28,8 @@ Bytes languageDescriptor();                       // string 0: English (US)
 // each word before it, xor, then rotate left by one). The FT232R has no PnP bit: `pnp` is not
 // stored. With `badChecksum` the last word is off by one.
 Bytes eepromImage(const Eeprom &e, bool badChecksum);
+// The same with the EEPROM faults: a bad checksum, string slots whose length byte is 0 or 1.
+Bytes eepromImage(const Eeprom &e, const Faults &faults);
 uint16_t eepromChecksum(const Bytes &image);
 
 }  // namespace ft232r

@@ -5,8 +5,9 @@
 //
 //   kplx-ft232r-emu [--report FILE] [--no-access] -- PROGRAM [ARGS...]
 //
-// --report FILE  after the program: a line per device (serial, claims, releases, whether
-//                ftdi_sio is bound again, whether it is still plugged in)
+// --report FILE  after the program: a line per device (serial, claims, releases, control
+//                requests, every other ioctl on its node, whether ftdi_sio is bound again,
+//                whether it is still plugged in)
 // --no-access    the program may not open the device nodes (as on a machine without the
 //                udev rule): run as root, it runs as nobody and the nodes are root's alone;
 //                otherwise the nodes are made unreadable
@@ -59,8 +60,9 @@ void writeReport(const std::string &path, const sim::ft232r::Testbed &testbed)
     }
     for (const auto &n : testbed.nodes()) {
         int i = static_cast<int>(&n - &testbed.nodes()[0]);
-        std::fprintf(f, "%s claims=%d releases=%d driver=%s plugged=%s\n", sim::device(i).eeprom.serialNumber.c_str(),
-                     n->claims(), n->releases(), n->driverBound() ? "ftdi_sio" : "none",
+        std::fprintf(f, "%s claims=%d releases=%d controls=%d others=%d driver=%s plugged=%s\n",
+                     sim::device(i).eeprom.serialNumber.c_str(), n->claims(), n->releases(), n->controls(), n->others(),
+                     n->driverBound() ? "ftdi_sio" : "none",
                      sim::detail::state().devices[static_cast<size_t>(i)].plugged ? "yes" : "no");
     }
     std::fclose(f);
@@ -130,7 +132,7 @@ int main(int argc, char **argv)
         pid_t done = waitpid(child, &status, WNOHANG);
         if (done == child || (done < 0 && errno != EINTR))
             break;
-        testbed.removeUnplugged();
+        testbed.applyChanges();
         usleep(5000);
     }
 

@@ -6,6 +6,7 @@
 #include <linux/usbdevice_fs.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +22,11 @@ constexpr unsigned kCapabilities = USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_BULK_
 constexpr char kKernelDriver[] = "ftdi_sio";
 constexpr uint8_t kBulkIn = 0x81;
 constexpr uint8_t kBulkOut = 0x02;
+// How long after an unplug the hub reports it: a hub tells through its Status Change endpoint,
+// polled every bInterval (up to 255 ms at full speed; USB 2.0, chapter 11, the hub endpoint
+// descriptor). Until then transfers fail at the host controller. A short figure, so that the
+// product cannot lean on a long one.
+constexpr std::chrono::milliseconds kHubNotice(50);
 
 template <typename T> void store(UMockdevIoctlData *data, size_t offset, T value)
 {
@@ -41,6 +47,16 @@ UMockdevIoctlData *resolve(UMockdevIoctlData *data, size_t offset, size_t length
     if (error != nullptr)
         g_error_free(error);
     return r;
+}
+
+bool isControl(UMockdevIoctlData *arg)
+{
+    UMockdevIoctlData *urb = resolve(arg, 0, sizeof(usbdevfs_urb));
+    if (urb == nullptr)
+        return false;
+    const bool control = fetch<uint8_t>(urb, offsetof(usbdevfs_urb, type)) == USBDEVFS_URB_TYPE_CONTROL;
+    g_object_unref(urb);
+    return control;
 }
 
 }  // namespace
@@ -74,8 +90,15 @@ bool Node::handle(UMockdevIoctlClient *client)
     const bool wasPlugged = !gone_;
     long result = 0;
     int error = 0;
+    if (request == USBDEVFS_SUBMITURB && isControl(arg))
+        ++controls_;
+    else
+        ++others_;
 
-    if (gone_ || !chip_.plugged()) {
+    const bool cutting = gone_ && cutShort_ != 0 && std::chrono::steady_clock::now() < hubNotices_;
+    if (cutting && request == USBDEVFS_SUBMITURB) {
+        result = submitCutShort(client, arg, error);
+    } else if (gone_ || !chip_.plugged()) {
         gone_ = true;
         result = -1;
         error = ENODEV;
@@ -85,7 +108,7 @@ bool Node::handle(UMockdevIoctlClient *client)
             for (Urb &u : urbs_) {
                 if (u.client == client && !u.done) {
                     u.done = true;
-                    u.status = -ENODEV;
+                    u.status = cutting ? -cutShort_ : -ENODEV;
                     u.actual = 0;
                 }
             }
@@ -140,8 +163,11 @@ bool Node::handle(UMockdevIoctlClient *client)
             error = ENOTTY;   // not a request this device knows (libusb then takes another way)
             break;
         }
-        if (!chip_.plugged())
+        if (!chip_.plugged()) {
             gone_ = true;   // unplugged by what this request carried: it still went through
+            cutShort_ = sim::device(chip_.device()).faults.unplugUrbError;
+            hubNotices_ = std::chrono::steady_clock::now() + (cutShort_ != 0 ? kHubNotice : std::chrono::milliseconds(0));
+        }
     }
     if (std::getenv("KPLX_EMU_TRACE") != nullptr && !(request == USBDEVFS_REAPURBNDELAY && error == EAGAIN))
         std::fprintf(stderr, "[emu] %p %s 0x%lx -> %ld %s\n", static_cast<void *>(client), devnode_.c_str(), request,
@@ -253,6 +279,26 @@ long Node::submit(UMockdevIoctlClient *client, UMockdevIoctlData *arg, int &erro
         error = EINVAL;
         return -1;
     }
+    urbs_.push_back(u);
+    return 0;
+}
+
+// Until the hub reports the device gone, the host controller ends each transfer to it with an
+// error of its own (`unplug-error`: a protocol error or a stall) instead of "no device".
+long Node::submitCutShort(UMockdevIoctlClient *client, UMockdevIoctlData *arg, int &error)
+{
+    UMockdevIoctlData *urb = resolve(arg, 0, sizeof(usbdevfs_urb));
+    if (urb == nullptr) {
+        error = EFAULT;
+        return -1;
+    }
+    Urb u;
+    u.client = client;
+    u.urb = urb;
+    u.type = fetch<uint8_t>(urb, offsetof(usbdevfs_urb, type));
+    u.endpoint = fetch<uint8_t>(urb, offsetof(usbdevfs_urb, endpoint));
+    u.done = true;
+    u.status = -cutShort_;
     urbs_.push_back(u);
     return 0;
 }

@@ -8,6 +8,7 @@
 
 #include <umockdev.h>
 
+#include <chrono>
 #include <deque>
 #include <string>
 
@@ -35,6 +36,11 @@ public:
     bool driverBound() const { return driverBound_; }
     int claims() const { return claims_; }
     int releases() const { return releases_; }
+    int controls() const { return controls_; }   // control requests submitted
+    int others() const { return others_; }       // every other ioctl on the node
+    bool unplugged() const { return gone_; }
+    // Whether the hub has reported the unplug, so that the device leaves sysfs.
+    bool offTheBus() const { return gone_ && std::chrono::steady_clock::now() >= hubNotices_; }
 
 private:
     struct Urb {
@@ -51,6 +57,7 @@ private:
     };
 
     long submit(UMockdevIoctlClient *client, UMockdevIoctlData *arg, int &error);
+    long submitCutShort(UMockdevIoctlClient *client, UMockdevIoctlData *arg, int &error);
     long reap(UMockdevIoctlClient *client, UMockdevIoctlData *arg, int &error);
     long discard(UMockdevIoctlData *arg, int &error);
     long usbIoctl(UMockdevIoctlData *arg, int &error);
@@ -66,8 +73,12 @@ private:
     UMockdevIoctlClient *claimedBy_ = nullptr;
     bool driverBound_ = true;
     bool gone_ = false;
+    int cutShort_ = 0;   // errno transfers end with after an unplug, until the hub notices (0: none)
+    std::chrono::steady_clock::time_point hubNotices_;
     int claims_ = 0;
     int releases_ = 0;
+    int controls_ = 0;
+    int others_ = 0;
 };
 
 }  // namespace ft232r

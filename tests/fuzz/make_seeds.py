@@ -184,12 +184,62 @@ def version_regressions():
     yield "long_version_in_usb_packets", bytes([one]) + version_meter(answer(b"V" * 60), (62,))
 
 
+def ft232r_checksum(image):
+    total = 0xAAAA
+    for i in range(0, 126, 2):
+        total ^= image[i] | image[i + 1] << 8
+        total = ((total << 1) | (total >> 15)) & 0xFFFF
+    return total
+
+
+def ft232r_image(strings=("FTDI", "Quorvel KPLX", "KP000001"), invert=0x10, cbus4=5, lengths=(None, None, None)):
+    """A meter's FT232R EEPROM as the emulated chip stores it; `lengths` overrides slot length bytes."""
+    image = bytearray(128)
+    image[0x01] = 0x40
+    image[0x02:0x08] = bytes([0x03, 0x04, 0x01, 0x60, 0x00, 0x06])
+    image[0x08] = 0x80
+    image[0x09] = 45
+    image[0x0A] = 0x08
+    image[0x0B] = invert
+    image[0x0C:0x0E] = bytes([0x00, 0x02])
+    at = 0x18
+    for slot, text, length in zip((0x0E, 0x10, 0x12), strings, lengths):
+        encoded = text.encode("utf-16-le")
+        descriptor = bytes([2 + len(encoded), 3]) + encoded
+        image[slot] = 0x80 | at
+        if length is not None:
+            image[slot + 1] = length
+            continue
+        image[slot + 1] = len(descriptor)
+        image[at:at + len(descriptor)] = descriptor
+        at += len(descriptor)
+    image[0x14:0x17] = bytes([0x23, 0x10, cbus4])
+    total = ft232r_checksum(image)
+    image[126:128] = bytes([total & 0xFF, total >> 8])
+    return bytes(image)
+
+
+def eeprom_seeds():
+    # layout: options (bit 0: make the checksum right), the 128-byte image
+    yield "meter", bytes([0]) + ft232r_image()
+    yield "cable", bytes([0]) + ft232r_image(("FTDI", "FT232R USB UART", "FT000002"), invert=0, cbus4=1)
+    yield "description_length_0", bytes([0]) + ft232r_image(lengths=(None, 0, None))
+    yield "description_length_1", bytes([0]) + ft232r_image(lengths=(None, 1, None))
+    yield "serial_past_the_end", bytes([1]) + ft232r_image(lengths=(None, None, 0x7E))
+    yield "non_ascii", bytes([0]) + ft232r_image(("F\u00e9", "Quorvel\u001b[2J KPLX\r", "KP\U0001F600"))
+    spoiled = bytearray(ft232r_image())
+    spoiled[-1] ^= 1
+    yield "bad_checksum", bytes([0]) + bytes(spoiled)
+    yield "zeros_resealed", bytes([1]) + bytes(128)
+
+
 TARGETS = {
     "fuzz_trailer": (trailer_seeds, None),
     "fuzz_packet": (packet_seeds, None),
     "fuzz_command_line": (command_line_seeds, None),
     "fuzz_transfer_reply": (transfer_seeds, transfer_regressions),
     "fuzz_version_reply": (version_seeds, version_regressions),
+    "fuzz_ft232r_eeprom": (eeprom_seeds, None),
 }
 
 

@@ -12,7 +12,7 @@ fi
 build=$(cd "$1" && pwd) || exit 2
 seconds=${2:-10}
 here=$(cd "$(dirname "$0")" && pwd)
-targets="fuzz_trailer fuzz_packet fuzz_command_line fuzz_transfer_reply fuzz_version_reply"
+targets="fuzz_trailer fuzz_packet fuzz_command_line fuzz_transfer_reply fuzz_version_reply fuzz_ft232r_eeprom"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kplx-fuzz.XXXXXX")
 keep=0

@@ -1,30 +1,12 @@
 // kplx through the real stack on Linux: kplx, libftdi1, libusb, and FT232R bridges emulated at
 // the kernel's USB interface, with the simulated meters behind them.
-#include "load_fixture.h"
+#include "libftdi_fixture.h"
 
 #include <sys/stat.h>
 
 using namespace kplxtest;
 
 namespace {
-
-class Libftdi : public Load {
-protected:
-    void SetUp() override
-    {
-        Load::SetUp();
-        backend = "libftdi";
-        via = {KPLX_EMULATOR, "--report", (dir / "usb.txt").string(), "--"};
-    }
-
-    // The emulator's account of a device after the run.
-    std::string usb(const std::string &serial) const
-    {
-        std::string all = readText(dir / "usb.txt");
-        size_t at = all.find(serial + " ");
-        return at == std::string::npos ? "" : all.substr(at, all.find('\n', at) - at);
-    }
-};
 
 TEST_F(Libftdi, LoadsTheSampleWithTheSameFramesAsTheSimulatorBackend)
 {
@@ -34,7 +16,7 @@ TEST_F(Libftdi, LoadsTheSampleWithTheSameFramesAsTheSimulatorBackend)
     std::vector<std::string> throughUsb = frameLog(dir / "KP000001.frames");
     EXPECT_EQ(keptSample(), readFile(dir / "KP000001.db"));
     // Given back to ftdi_sio, so that it is a serial port again.
-    EXPECT_EQ("KP000001 claims=1 releases=1 driver=ftdi_sio plugged=yes", usb("KP000001"));
+    EXPECT_EQ("claims=1 releases=1 driver=ftdi_sio plugged=yes", usbState("KP000001"));
 
     backend = "sim";
     via.clear();
@@ -131,6 +113,9 @@ TEST_F(Libftdi, NoPermissionOnTheNodeSaysWhichAndWhatFixesIt)
     EXPECT_EQ(4, r.code) << r.err;
     EXPECT_NE(std::string::npos, r.err.find("no permission on /dev/bus/usb/001/002")) << r.err;
     EXPECT_NE(std::string::npos, r.err.find("udev rule")) << r.err;
+    // Both ways in: the seat for a person, the group for a service account without one.
+    EXPECT_NE(std::string::npos, r.err.find("(uaccess)")) << r.err;
+    EXPECT_NE(std::string::npos, r.err.find("plugdev group")) << r.err;
 }
 
 }  // namespace

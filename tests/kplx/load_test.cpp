@@ -55,7 +55,7 @@ TEST_F(Load, EachExitCodeComesFromItsCause)
         {"named serial absent", "device meter\n", {"-s", "KP999999"}, 3, "KP999999"},
         {"named device not a meter", "device cable\n", {"-s", "FT000001"}, 3, "not a meter"},
         {"EEPROM unreadable", "device meter\neeprom-fail\n", {"-s", "KP000001"}, 3, "EEPROM cannot be read"},
-        {"port will not open", "device meter\nopen-fail\n", {"-s", "KP000001"}, 4, "could not be asked"},
+        {"port will not open", "device meter\nopen-fail\n", {"-s", "KP000001"}, 4, "another program has it open"},
         {"NAK", "device meter\nnak-at 42\n", {}, 5, "NAK to block 42 of 548"},
         {"garbage", "device meter\nraw-at 7 41\n", {}, 5, "0x41 instead of ACK to block 7"},
         {"silence", "clock virtual\ndevice meter\nsilent-from 0\n", {}, 5, "stopped answering at the DATABASE command"},
