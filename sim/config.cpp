@@ -95,7 +95,7 @@ std::string directive(Parsed &p, const std::string &key, const std::string &rest
     const Text texts[] = {{"description", &e.description}, {"manufacturer", &e.manufacturer},
                           {"manufacturer-id", &e.manufacturerId}, {"serial", &e.serialNumber},
                           {"version", &d.version}, {"database-out", &d.databaseOut},
-                          {"frames-out", &d.framesOut}};
+                          {"frames-out", &d.framesOut}, {"port-out", &d.portOut}};
     for (const Text &t : texts) {
         if (key != t.name) continue;
         *t.field = rest;

@@ -40,6 +40,18 @@ static std::string frameLog(const std::vector<FrameRecord> &frames) {
     return out;
 }
 
+static std::string numbers(const char *name, const std::vector<int> &values) {
+    std::string line = name;
+    for (int v : values) line += " " + std::to_string(v);
+    return line + "\n";
+}
+
+// What the host left of the bridge's settings since its last open: a client that restored
+// them shows the value it found last.
+static std::string portLog(const Port &port) {
+    return numbers("latency-sets", port.latencySets) + numbers("event-chars", port.eventChars);
+}
+
 }  // namespace detail
 
 using namespace detail;
@@ -48,6 +60,7 @@ void writeOutputs() {
     for (const Device &d : state().devices) {
         writeFile(d.config.databaseOut, std::string(d.database.begin(), d.database.end()));
         writeFile(d.config.framesOut, frameLog(d.frames));
+        writeFile(d.config.portOut, portLog(d.port));
     }
 }
 
