@@ -3,6 +3,7 @@
 #include "core/frame.h"
 #include "core/replies.h"
 #include "kplx/exit_codes.h"
+#include "kplx/platform/interrupt.h"
 #include "kplx/report_json.h"
 #include "kplx/selection.h"
 #include "link/link.h"
@@ -79,6 +80,12 @@ int runList(bool json)
 
     std::vector<ListedDevice> devices;
     for (const link::DeviceInfo &info : infos) {
+        // Between devices, each closed by now: a partial list would pass for the whole one.
+        if (platform::interrupted()) {
+            std::fprintf(stderr, "kplx: interrupted after %zu of %zu devices; nothing listed\n", devices.size(),
+                         infos.size());
+            return kExitInterrupted;
+        }
         ListedDevice d;
         d.index = info.index;
         d.serial = info.serial;

@@ -2,6 +2,7 @@
 
 #include "core/database.h"
 #include "kplx/exit_codes.h"
+#include "kplx/platform/interrupt.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -33,6 +34,12 @@ struct Failure {
 Failure failure(int code, std::string message) { return Failure{code, std::move(message)}; }
 
 std::string inQuotes(const fs::path &p) { return "'" + p.string() + "'"; }
+
+// The temporary file goes with the failure; the output is left as it was.
+Failure interruptedWriting(const fs::path &output)
+{
+    return failure(kExitInterrupted, "interrupted; " + inQuotes(output) + " not written");
+}
 
 Failure regularFileSize(const fs::path &p, uint64_t &size)
 {
@@ -66,6 +73,8 @@ Failure copyBytes(const fs::path &from, std::ostream &out, const fs::path &to, u
         return failure(kExitFile, "cannot open " + inQuotes(from));
     std::vector<char> buffer(64 * 1024);
     while (count > 0) {
+        if (platform::interrupted())
+            return interruptedWriting(to);
         const auto chunk = static_cast<std::streamsize>(std::min<uint64_t>(count, buffer.size()));
         in.read(buffer.data(), chunk);
         if (in.gcount() != chunk)
@@ -197,6 +206,9 @@ Failure pack(const PackRequest &r)
     // Keep the utility runnable where permissions matter, but never read-only.
     std::error_code ec;
     fs::permissions(temporary.path(), fs::status(r.utility, ec).permissions() | fs::perms::owner_write, ec);
+    // The last moment a stop can still leave the output as it was.
+    if (platform::interrupted())
+        return interruptedWriting(r.output);
     if (Failure f = temporary.commitTo(r.output))
         return f;
 

@@ -99,13 +99,14 @@ TEST_F(Libftdi, FaultsEndWithTheirExitCodes)
 TEST_F(Libftdi, MeterThatAnotherProgramIsLoadingIsBusy)
 {
     // The first load holds the port for seconds (the bridge's own 16 ms a reply); the second,
-    // started once the first is under way, finds the interface claimed.
+    // started once the first is under way, finds the interface claimed. A script's background
+    // job starts with Ctrl-C ignored, and kplx leaves it so: SIGTERM ends the first load.
     config("link latency-ms 16 process-ms 1\n" + meter("KP000001"));
     const std::string kplx = "'" + program + "'", first = "'" + (dir / "first.out").string() + "'";
     program = "/bin/bash";
     Ran r = this->kplx({"-c", kplx + " load --latency 16 --no-event-char '" + packed + "' >" + first + " 2>&1 & pid=$!; " +
                                   "until grep -q '10%' " + first + "; do sleep 0.05; done; " + kplx + " load '" + packed +
-                                  "'; rc=$?; kill -INT $pid; wait $pid; exit $rc"});
+                                  "'; rc=$?; kill -TERM $pid; wait $pid; exit $rc"});
     EXPECT_EQ(4, r.code) << r.err;
     EXPECT_NE(std::string::npos, r.err.find("the device is busy: another program has it open")) << r.err;
 }
