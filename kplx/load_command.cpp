@@ -160,11 +160,11 @@ private:
             bool running = false;
             for (auto &job : jobs)
                 running |= !job->progress.done;
-            if (running && !toldStopping && platform::interrupted()) {
+            if (!toldStopping && platform::interrupted()) {
                 toldStopping = true;
                 display.message("kplx: " + stoppingLine(), true);
             }
-            if (running && !toldAbandoning && platform::abandoning()) {
+            if (!toldAbandoning && platform::abandoning()) {
                 toldAbandoning = true;
                 display.message("kplx: abandoning the frame in flight; putting the bridges back and closing the ports", true);
             }

@@ -67,7 +67,7 @@ public:
 
     // From now on a read that is still waiting ends soon after `flag` is set, with
     // Status::cancelled and what it has; null: reads wait their timeout out.
-    void cancelReadsWhen(const std::atomic<bool> *flag) { cancel_ = flag; }
+    virtual void cancelReadsWhen(const std::atomic<bool> *flag) { cancel_ = flag; }
 
     const std::string &detail() const { return detail_; }
 
