@@ -323,14 +323,20 @@ MeterReport loadMeter(link::MeterLink &link, const std::string &serial, const co
             progress.blocksSent = 0;
             std::string why;
             Silence silence = waitForSilence(link, stop, why);
+            const std::string before = " before attempt " + std::to_string(attempt) + " (attempt " +
+                                       std::to_string(attempt - 1) + ": " + last.message + ")";
             if (silence == Silence::gone) {
                 last.outcome = Outcome::unplugged;
-                last.message = "the meter was unplugged before attempt " + std::to_string(attempt);
+                last.message = "the meter was unplugged" + before;
+                break;
+            }
+            if (silence == Silence::stopped) {
+                last.outcome = Outcome::interrupted;
+                last.message = "interrupted" + before;
                 break;
             }
             if (silence != Silence::reached) {
-                last.message += silence == Silence::stopped ? "; interrupted before attempt " + std::to_string(attempt)
-                                                            : "; not tried again: " + why;
+                last.message += "; not tried again: " + why;
                 break;
             }
         }

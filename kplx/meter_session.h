@@ -82,7 +82,8 @@ MeterReport loadMeter(link::MeterLink &link, const std::string &serial, const co
                       const SessionOptions &options, MeterProgress &progress, const StopRequest &stop,
                       const AttemptNotice &notice);
 
-// ", after 2 attempts (attempt 1: ...)" for a load that needed more than one; "" otherwise.
+// ", after 2 attempts (attempt 1: ...)", naming each attempt before the last, whose outcome
+// the report's message tells; "" for a load that needed one.
 std::string earlierAttempts(const MeterReport &report);
 
 }  // namespace kplx

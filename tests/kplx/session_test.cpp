@@ -158,8 +158,8 @@ TEST_F(Session, StopWhileWaitingForSilenceStartsNoOtherAttempt)
             stop = true;
     };
     MeterReport r = load(watched, 3);
-    EXPECT_EQ(Outcome::handshake, r.outcome);
-    EXPECT_EQ("the meter answered NAK to block 2 of 10; interrupted before attempt 2", r.message);
+    EXPECT_EQ(Outcome::interrupted, r.outcome);
+    EXPECT_EQ("interrupted before attempt 2 (attempt 1: the meter answered NAK to block 2 of 10)", r.message);
     EXPECT_EQ(1u, r.attempts.size());
     EXPECT_EQ(3u, sim::frames(0).size());
     EXPECT_EQ((std::vector<int>{2, 16}), sim::port(0).latencySets);
