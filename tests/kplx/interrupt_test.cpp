@@ -54,36 +54,6 @@ TEST_F(InterruptDeathTest, OnlyARepeatedCtrlCGivesUpTheWait)
         EXPECT_EXIT(runSignals(c), ::testing::ExitedWithCode(0), "") << c.what;
 }
 
-[[noreturn]] void ignoredAtStart(int signal)
-{
-    ::signal(signal, SIG_IGN);   // as nohup, or a shell starting a background job
-    platform::watchInterrupts();
-    raise(signal);
-    _exit(platform::interrupted() ? 1 : 0);
-}
-
-TEST_F(InterruptDeathTest, CtrlCAndHangupIgnoredByTheParentStayIgnored)
-{
-    EXPECT_EXIT(ignoredAtStart(SIGINT), ::testing::ExitedWithCode(0), "");
-    EXPECT_EXIT(ignoredAtStart(SIGHUP), ::testing::ExitedWithCode(0), "");
-}
-
-[[noreturn]] void writeToClosedPipe()
-{
-    platform::watchInterrupts();
-    int fds[2];
-    if (pipe(fds) != 0)
-        _exit(2);
-    close(fds[0]);
-    const bool failed = write(fds[1], "x", 1) < 0 && errno == EPIPE;
-    _exit(failed ? 0 : 1);   // still here, told why
-}
-
-TEST_F(InterruptDeathTest, WriteToAClosedPipeFailsInsteadOfEndingKplx)
-{
-    EXPECT_EXIT(writeToClosedPipe(), ::testing::ExitedWithCode(0), "");
-}
-
 // --- A console close: the handler's answer --------------------------------------------------
 
 // What the handler's waits saw: whether the stop and the abandon were asked for by then.

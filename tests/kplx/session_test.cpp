@@ -72,10 +72,9 @@ protected:
         ASSERT_TRUE(database.ok()) << database.error;
     }
 
-    MeterReport load(link::MeterLink &through, unsigned retries = 0)
+    MeterReport load(link::MeterLink &through)
     {
         SessionOptions options;
-        options.retries = retries;
         MeterProgress progress;
         return loadMeter(through, "KP000001", database.view, options, progress, StopRequest{stop, abandon}, nullptr);
     }
@@ -100,17 +99,6 @@ TEST_F(Session, StopWhileTheBridgeIsTunedSendsNoFrameAndPutsTheBridgeBack)
     EXPECT_EQ((std::vector<int>{2, 16}), sim::port(0).latencySets);
     EXPECT_EQ((std::vector<int>{6, -1}), sim::port(0).eventChars);
     EXPECT_TRUE(r.tuning.restored);
-}
-
-TEST_F(Session, StopBeforeTheSessionLeavesTheBridgeUntouched)
-{
-    open("device meter\n");
-    stop = true;
-    MeterReport r = load(*meter);
-    EXPECT_EQ(Outcome::interrupted, r.outcome);
-    EXPECT_FALSE(r.tuned);
-    EXPECT_TRUE(sim::frames(0).empty());
-    EXPECT_TRUE(sim::port(0).latencySets.empty());
 }
 
 TEST_F(Session, AbandonEndsTheWaitForASilentMeterWithinTheRead)
@@ -145,24 +133,6 @@ TEST_F(Session, AbandonEndsTheWaitForASilentMeterWithinTheRead)
     EXPECT_EQ((std::vector<int>{2, 16}), sim::port(0).latencySets);
     ASSERT_EQ(1u, r.attempts.size());
     EXPECT_EQ(4u, r.attempts[0].framesSent);
-}
-
-TEST_F(Session, StopWhileWaitingForSilenceStartsNoOtherAttempt)
-{
-    open("device meter\nnak-at 2\n");
-    Watched watched(*meter);
-    int reads = 0;
-    // DATABASE, block 1, block 2 (NAK): the fourth read is the wait for silence.
-    watched.onRead = [&] {
-        if (++reads == 4)
-            stop = true;
-    };
-    MeterReport r = load(watched, 3);
-    EXPECT_EQ(Outcome::interrupted, r.outcome);
-    EXPECT_EQ("interrupted before attempt 2 (attempt 1: the meter answered NAK to block 2 of 10)", r.message);
-    EXPECT_EQ(1u, r.attempts.size());
-    EXPECT_EQ(3u, sim::frames(0).size());
-    EXPECT_EQ((std::vector<int>{2, 16}), sim::port(0).latencySets);
 }
 
 }  // namespace
