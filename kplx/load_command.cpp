@@ -49,13 +49,14 @@ struct Job {
     ChosenMeter meter;
     MeterProgress progress;
     MeterReport report;
+    bool failedStopping = false;   // its frame in flight failed after the stop was asked for
 };
 
 // A stop that cost a meter its load makes the run an interrupted one, whatever else failed.
-int overallExitCode(const std::vector<MeterReport> &reports, bool stopped)
+int overallExitCode(const std::vector<MeterReport> &reports, bool failedStopping)
 {
     for (const MeterReport &r : reports)
-        if (r.outcome == Outcome::interrupted || (stopped && r.outcome != Outcome::ok))
+        if (r.outcome == Outcome::interrupted || failedStopping)
             return kExitInterrupted;
     if (reports.size() == 1)
         return exitCodeOf(reports.front().outcome);
@@ -151,6 +152,7 @@ private:
             threads.push_back(std::make_unique<platform::Thread>([&, j] {
                 j->report = loadMeter(*j->meter.link, j->meter.serial, database, o_.session, j->progress, stop,
                                       [&, j](const std::string &text) { notices.push(shownText(j->meter.serial) + ": " + text); });
+                j->failedStopping = j->report.outcome != Outcome::ok && stop.stop;
                 j->meter.link.reset();   // the port is closed as soon as this meter is done
             }));
         }
@@ -179,8 +181,10 @@ private:
         display.finish();
 
         std::vector<MeterReport> reports;
-        for (auto &job : jobs)
+        for (auto &job : jobs) {
             reports.push_back(job->report);
+            failedStopping_ |= job->failedStopping;
+        }
         return reports;
     }
 
@@ -200,7 +204,7 @@ private:
         if (reports.size() > 1)
             say(std::to_string(reports.size() - failed) + " of " + std::to_string(reports.size()) + " meters loaded");
         summary_.meters = reports;
-        summary_.exitCode = overallExitCode(reports, stopRequested_());
+        summary_.exitCode = overallExitCode(reports, failedStopping_);
         if (o_.json)
             std::printf("%s\n", loadJson(summary_).c_str());
         return summary_.exitCode;
@@ -232,6 +236,7 @@ private:
     LoadSummary summary_;
     // Whether to stop before touching more devices.
     std::function<bool()> stopRequested_ = platform::interrupted;
+    bool failedStopping_ = false;
 };
 
 }  // namespace
