@@ -15,7 +15,7 @@ enum ExitCode : int {
     kExitEndNotConfirmed = 6,  // the meter did not confirm "END"
     kExitUnplugged = 7,        // the meter was unplugged during the transfer
     kExitSomeFailed = 8,       // several meters and not all succeeded
-    kExitInterrupted = 130,    // Ctrl-C or SIGTERM
+    kExitInterrupted = 130,    // Ctrl-C, SIGTERM, SIGHUP, the console closed
 };
 
 constexpr const char kExitCodeHelp[] =
@@ -32,6 +32,6 @@ constexpr const char kExitCodeHelp[] =
     "  6    END not confirmed\n"
     "  7    the meter was unplugged during the transfer\n"
     "  8    several meters and not all succeeded\n"
-    "  130  interrupted (Ctrl-C, SIGTERM)\n";
+    "  130  interrupted (Ctrl-C, SIGTERM, SIGHUP, the console closed)\n";
 
 }  // namespace kplx

@@ -4,6 +4,7 @@
 #include "core/replies.h"
 #include "kplx/device_text.h"
 #include "kplx/exit_codes.h"
+#include "kplx/platform/interrupt.h"
 #include "kplx/report_json.h"
 #include "kplx/selection.h"
 #include "link/link.h"
@@ -85,6 +86,12 @@ int runList(bool json)
     int exitCode = kExitOk;
     std::vector<ListedDevice> devices;
     for (const link::DeviceInfo &info : infos) {
+        // Between devices, each closed by now: a partial list would pass for the whole one.
+        if (platform::interrupted()) {
+            std::fprintf(stderr, "kplx: interrupted after %zu of %zu devices; nothing listed\n", devices.size(),
+                         infos.size());
+            return kExitInterrupted;
+        }
         ListedDevice d;
         int failure = kExitPort;   // what an unchecked candidate makes of the exit code
         d.index = info.index;

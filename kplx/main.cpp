@@ -95,18 +95,25 @@ int main(int argc, char **argv)
         return kplx::kExitUsage;
     }
 
+    kplx::platform::watchInterrupts();
+    int code = 0;
     if (*loadCmd) {
         load.session.tuning.latencyMs = static_cast<uint8_t>(latency);
-        kplx::platform::watchInterrupts();
-        return kplx::runLoad(load);
-    }
-    if (*listCmd)
-        return kplx::runList(listJson);
-    if (*infoCmd)
-        return kplx::runInfo(infoFile);
-    if (*completionCmd) {
+        code = kplx::runLoad(load);
+    } else if (*listCmd) {
+        code = kplx::runList(listJson);
+    } else if (*infoCmd) {
+        code = kplx::runInfo(infoFile);
+    } else if (*completionCmd) {
         std::fputs(kplx::bashCompletion(app).c_str(), stdout);
-        return kplx::kExitOk;
+        code = kplx::kExitOk;
+    } else {
+        code = kplx::runPack(pack);
     }
-    return kplx::runPack(pack);
+    // Everything is put back and closed; the output must be out too before a console close
+    // lets Windows end the process. A closed pipe makes these fail, which changes nothing.
+    std::fflush(stdout);
+    std::fflush(stderr);
+    kplx::platform::settled();
+    return code;
 }

@@ -42,6 +42,8 @@ namespace {
 
 using core::Step;
 
+constexpr char kInterruptedBeforeTransfer[] = "interrupted before the transfer began";
+
 struct Attempt {
     Outcome outcome = Outcome::ok;
     std::string message;
@@ -62,7 +64,7 @@ std::string hexBytes(const uint8_t *bytes, size_t n)
 class Transfer {
 public:
     Transfer(link::MeterLink &link, const core::DatabaseView &database, MeterProgress &progress,
-             const std::atomic<bool> &stop)
+             const StopRequest &stop)
         : link_(link), db_(database), progress_(progress), stop_(stop),
           stepCount_(core::stepCount(database.blockCount())), blocks_(static_cast<uint32_t>(database.dataFrames()))
     {
@@ -78,8 +80,9 @@ public:
             return unplugged(a, 0);
 
         for (int step = 0; step < stepCount_; ++step) {
-            if (stop_)
-                return interrupted(a);
+            // At step 0 this is the last look before "DATABASE": a stop asked for by now sends nothing.
+            if (stop_.stop)
+                return interrupted(a, step);
             // Left-over bytes (a meter that answered twice) must not pass for this reply.
             if (link_.purgeReceive() == link::Status::gone)
                 return unplugged(a, step);
@@ -100,8 +103,14 @@ public:
             Step kind = core::stepAt(step, stepCount_);
             uint8_t reply[core::kReplyBufferSize] = {};
             size_t received = 0;
-            if (!collectReply(reply, core::replyLength(kind), received))
+            link::Status waited = collectReply(reply, core::replyLength(kind), received);
+            if (waited == link::Status::gone)
                 return unplugged(a, step);
+            if (waited == link::Status::cancelled) {
+                a.outcome = Outcome::interrupted;
+                a.message = "interrupted: gave up waiting for the reply to " + stepName(step);
+                return a;
+            }
 
             if (kind == Step::end) {
                 if (!core::endConfirmed(reply)) {
@@ -123,20 +132,25 @@ public:
     }
 
 private:
-    // Reads into the start of `reply` until something arrives or two reads come back empty;
-    // false when the meter is gone.
-    bool collectReply(uint8_t *reply, size_t length, size_t &received)
+    // Reads into the start of `reply` until something arrives or two reads come back empty.
+    // Gone when the meter is; cancelled when the wait was given up (abandon).
+    link::Status collectReply(uint8_t *reply, size_t length, size_t &received)
     {
         core::ReplyWait wait;
+        link_.cancelReadsWhen(&stop_.abandon);
+        link::Status result = link::Status::ok;
         while (!wait.finished()) {
             size_t got = 0;
             link::Status st = link_.read(reply, length, got);
-            if (st == link::Status::gone)
-                return false;
+            if (st == link::Status::gone || st == link::Status::cancelled) {
+                result = st;
+                break;
+            }
             wait.record(st == link::Status::ok ? got : 0);   // a failed read counts as an empty one
         }
+        link_.cancelReadsWhen(nullptr);
         received = wait.total < length ? wait.total : length;
-        return true;
+        return result;
     }
 
     std::string stepName(int step) const
@@ -170,18 +184,19 @@ private:
         return a;
     }
 
-    Attempt &interrupted(Attempt &a)
+    Attempt &interrupted(Attempt &a, int step)
     {
         a.outcome = Outcome::interrupted;
-        a.message = "interrupted at block " + std::to_string(progress_.blocksSent.load()) + " of " +
-                    std::to_string(blocks_);
+        a.message = step == 0 ? std::string(kInterruptedBeforeTransfer)
+                              : "interrupted at block " + std::to_string(progress_.blocksSent.load()) + " of " +
+                                    std::to_string(blocks_);
         return a;
     }
 
     link::MeterLink &link_;
     const core::DatabaseView &db_;
     MeterProgress &progress_;
-    const std::atomic<bool> &stop_;
+    const StopRequest &stop_;
     int stepCount_;
     uint32_t blocks_;
 };
@@ -215,15 +230,71 @@ void restore(link::MeterLink &link, TuningReport &r)
 
 bool retryable(Outcome outcome) { return outcome == Outcome::handshake || outcome == Outcome::endNotConfirmed; }
 
+// How long the meter may keep talking after a failed attempt before kplx gives up on it.
+constexpr int kMaxSilenceReads = 5;
+
+enum class Silence { reached, stopped, gone, failed, endless };
+
+// Before another attempt: the meter may still be answering the broken frame, committing what
+// it had, or waiting for the rest of a frame; "DATABASE" sent into that would be misread or
+// swallowed. So read, dropping what comes, until one whole read timeout passes without a byte.
+// A stop ends the wait at once: no other attempt follows.
+Silence waitForSilence(link::MeterLink &link, const StopRequest &stop, std::string &why)
+{
+    link.cancelReadsWhen(&stop.stop);
+    Silence result = Silence::endless;
+    for (int reads = 0; reads < kMaxSilenceReads && result == Silence::endless; ++reads) {
+        uint8_t dropped[64];
+        size_t got = 0;
+        link::Status st = link.read(dropped, sizeof dropped, got);
+        if (st == link::Status::ok && got == 0)
+            result = Silence::reached;
+        else if (st == link::Status::cancelled)
+            result = Silence::stopped;
+        else if (st == link::Status::gone)
+            result = Silence::gone;
+        else if (st != link::Status::ok) {
+            why = link.detail();
+            result = Silence::failed;
+        }
+    }
+    link.cancelReadsWhen(nullptr);
+    if (result == Silence::endless)
+        why = "the meter kept sending for " + std::to_string(kMaxSilenceReads * core::kTransferReadTimeoutMs / 1000) + " s";
+    return result;
+}
+
+double secondsSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
 }  // namespace
 
+std::string earlierAttempts(const MeterReport &report)
+{
+    if (report.attempts.size() < 2)
+        return "";
+    std::string out = ", after " + std::to_string(report.attempts.size()) + " attempts (";
+    for (size_t i = 0; i + 1 < report.attempts.size(); ++i)
+        out += (i ? "; attempt " : "attempt ") + std::to_string(i + 1) + ": " + report.attempts[i].message;
+    return out + ")";
+}
+
 MeterReport loadMeter(link::MeterLink &link, const std::string &serial, const core::DatabaseView &database,
-                      const SessionOptions &options, MeterProgress &progress, const std::atomic<bool> &stop,
+                      const SessionOptions &options, MeterProgress &progress, const StopRequest &stop,
                       const AttemptNotice &notice)
 {
     const auto started = std::chrono::steady_clock::now();
     MeterReport report;
     report.serial = serial;
+    if (stop.stop) {
+        // Nothing touched: not even the bridge's settings.
+        report.outcome = Outcome::interrupted;
+        report.message = kInterruptedBeforeTransfer;
+        progress.done = true;
+        return report;
+    }
     report.tuned = true;
     report.tuning = tune(link, options.tuning);
     // As the utility starts a transfer: both directions purged before step -1.
@@ -234,14 +305,38 @@ MeterReport loadMeter(link::MeterLink &link, const std::string &serial, const co
     const unsigned allowed = options.retries + 1;
     Attempt last;
     for (unsigned attempt = 1; attempt <= allowed; ++attempt) {
+        if (attempt > 1) {
+            if (notice)
+                notice("attempt " + std::to_string(attempt - 1) + " of " + std::to_string(allowed) + " failed: " +
+                       last.message + "; starting again from DATABASE once the meter has been silent for " +
+                       std::to_string(core::kTransferReadTimeoutMs / 1000) + " s");
+            progress.blocksSent = 0;
+            std::string why;
+            Silence silence = waitForSilence(link, stop, why);
+            const std::string before = " before attempt " + std::to_string(attempt) + " (attempt " +
+                                       std::to_string(attempt - 1) + ": " + last.message + ")";
+            if (silence == Silence::gone) {
+                last.outcome = Outcome::unplugged;
+                last.message = "the meter was unplugged" + before;
+                break;
+            }
+            if (silence == Silence::stopped) {
+                last.outcome = Outcome::interrupted;
+                last.message = "interrupted" + before;
+                break;
+            }
+            if (silence != Silence::reached) {
+                last.message += "; not tried again: " + why;
+                break;
+            }
+        }
         progress.attempt = attempt;
-        report.attempts = attempt;
+        const auto attemptStarted = std::chrono::steady_clock::now();
         last = transfer.run();
-        if (!retryable(last.outcome) || attempt == allowed || stop)
+        if (last.framesSent > 0 || last.outcome != Outcome::interrupted)
+            report.attempts.push_back({last.outcome, last.message, last.framesSent, secondsSince(attemptStarted)});
+        if (!retryable(last.outcome) || attempt == allowed || stop.stop)
             break;
-        if (notice)
-            notice("attempt " + std::to_string(attempt) + " of " + std::to_string(allowed) + " failed: " +
-                   last.message + "; starting again from DATABASE");
     }
     report.outcome = last.outcome;
     report.message = last.message;
@@ -249,9 +344,11 @@ MeterReport loadMeter(link::MeterLink &link, const std::string &serial, const co
     if (last.outcome == Outcome::ok)
         report.message = "loaded " + std::to_string(database.size) + " bytes in " +
                          std::to_string(database.dataFrames()) + " blocks";
+    if (!report.attempts.empty() && last.outcome == Outcome::ok)
+        report.attempts.back().message = report.message;
     if (last.outcome != Outcome::unplugged)
         restore(link, report.tuning);
-    report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    report.seconds = secondsSince(started);
     progress.done = true;
     return report;
 }

@@ -1,7 +1,7 @@
 // One meter's transfer, exactly the conversation the utility has with it: purge, timeouts
 // (6000 ms read, 100 ms write), then "DATABASE", every block and "END", each frame after a
 // receive purge and each waiting for its reply. With retries, a failed transfer starts again
-// from "DATABASE" on the same port.
+// from "DATABASE" on the same port, once the meter has been silent for a whole read timeout.
 #pragma once
 
 #include "core/database.h"
@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace kplx {
 
@@ -40,12 +41,20 @@ struct MeterProgress {
     std::atomic<bool> done{false};
 };
 
+// One transfer from "DATABASE" on.
+struct AttemptReport {
+    Outcome outcome = Outcome::ok;
+    std::string message;
+    uint32_t framesSent = 0;
+    double seconds = 0;        // from its first frame to its end
+};
+
 struct MeterReport {
     std::string serial;
     Outcome outcome = Outcome::ok;
     std::string message;       // one line, in the user's terms, without the serial
     uint32_t framesSent = 0;   // frames written in the last attempt
-    uint32_t attempts = 0;
+    std::vector<AttemptReport> attempts;   // in order; none when no transfer began
     double seconds = 0;
     bool tuned = false;        // a transfer ran, so `tuning` tells what became of the settings
     TuningReport tuning;
@@ -56,12 +65,24 @@ struct SessionOptions {
     Tuning tuning;
 };
 
+// What ends a load early: `stop` once the frame in flight has its reply (nothing more is
+// sent, no other attempt starts); `abandon` at once, giving up the wait for that reply. Either
+// way the bridge is put back.
+struct StopRequest {
+    const std::atomic<bool> &stop;
+    const std::atomic<bool> &abandon;
+};
+
 // Called from the meter's thread when an attempt fails and another follows.
 using AttemptNotice = std::function<void(const std::string &message)>;
 
 // Loads `database` through `link`, which is open, configured and holds a meter.
 MeterReport loadMeter(link::MeterLink &link, const std::string &serial, const core::DatabaseView &database,
-                      const SessionOptions &options, MeterProgress &progress, const std::atomic<bool> &stop,
+                      const SessionOptions &options, MeterProgress &progress, const StopRequest &stop,
                       const AttemptNotice &notice);
+
+// ", after 2 attempts (attempt 1: ...)", naming each attempt before the last, whose outcome
+// the report's message tells; "" for a load that needed one.
+std::string earlierAttempts(const MeterReport &report);
 
 }  // namespace kplx

@@ -125,7 +125,7 @@ bool OutputFile::write(const uint8_t *bytes, size_t count)
     return true;
 }
 
-bool OutputFile::commit()
+bool OutputFile::commit(const std::function<bool()> &proceed)
 {
     HANDLE h = static_cast<HANDLE>(handle_);
     if (!FlushFileBuffers(h))
@@ -133,6 +133,8 @@ bool OutputFile::commit()
     handle_ = nullptr;
     if (!CloseHandle(h))
         return fail("cannot write '" + temporary_ + "'");
+    if (proceed && !proceed())
+        return fail("given up before " + shown_ + " was replaced");
     // Write-through: MoveFileEx returns once the rename is on disk.
     if (!MoveFileExA(temporary_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return fail("cannot rename the temporary file to " + shown_);
@@ -195,7 +197,7 @@ bool OutputFile::write(const uint8_t *bytes, size_t count)
     return true;
 }
 
-bool OutputFile::commit()
+bool OutputFile::commit(const std::function<bool()> &proceed)
 {
     if (fsync(fd_) != 0)
         return fail("cannot flush '" + temporary_ + "' to disk");
@@ -203,6 +205,8 @@ bool OutputFile::commit()
     fd_ = -1;
     if (close(fd) != 0)
         return fail("cannot write '" + temporary_ + "'");
+    if (proceed && !proceed())
+        return fail("given up before " + shown_ + " was replaced");
     if (rename(temporary_.c_str(), target_.c_str()) != 0)
         return fail("cannot rename the temporary file to " + shown_);
     created_ = false;

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace kplx {
@@ -22,7 +23,9 @@ public:
     // always write).
     bool create(unsigned permissions);
     bool write(const uint8_t *bytes, size_t count);
-    bool commit();
+    // `proceed` is asked once the file is on disk, just before the rename: false leaves the
+    // output as it was (a stop that came while the file was written).
+    bool commit(const std::function<bool()> &proceed = nullptr);
 
     const std::string &error() const { return error_; }
     const std::string &temporaryPath() const { return temporary_; }

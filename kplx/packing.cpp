@@ -4,6 +4,7 @@
 #include "kplx/exit_codes.h"
 #include "kplx/input_file.h"
 #include "kplx/output_file.h"
+#include "kplx/platform/interrupt.h"
 #include "kplx/windows_executable.h"
 
 #include <algorithm>
@@ -29,6 +30,12 @@ Failure failure(int code, std::string message) { return Failure{code, std::move(
 
 std::string inQuotes(const fs::path &p) { return "'" + p.string() + "'"; }
 
+// The temporary file goes with the failure; the output is left as it was.
+Failure interruptedWriting(const std::string &output)
+{
+    return failure(kExitInterrupted, "interrupted; " + inQuotes(output) + " not written");
+}
+
 Failure opened(const InputFile &file)
 {
     if (!file.ok())
@@ -48,10 +55,12 @@ Failure readTrailer(InputFile &file, core::Trailer &trailer)
 }
 
 // Copies exactly `count` bytes: an input that shrank while it was read is an error.
-Failure copyBytes(InputFile &from, uint64_t count, OutputFile &to)
+Failure copyBytes(InputFile &from, uint64_t count, OutputFile &to, const std::string &output)
 {
     std::vector<uint8_t> buffer(64 * 1024);
     for (uint64_t at = 0; at < count;) {
+        if (platform::interrupted())
+            return interruptedWriting(output);
         const size_t chunk = static_cast<size_t>(std::min<uint64_t>(count - at, buffer.size()));
         if (!from.readAt(at, buffer.data(), chunk))
             return failure(kExitFile, from.error());
@@ -134,13 +143,16 @@ Failure write(const PackRequest &r, InputFile &utility, uint64_t keep, InputFile
     OutputFile out(r.output, inQuotes(r.output));
     if (!out.create(utility.permissions()))
         return failure(kExitFile, out.error());
-    if (Failure f = copyBytes(utility, keep, out))
+    if (Failure f = copyBytes(utility, keep, out, r.output))
         return f;
-    if (Failure f = copyBytes(database, database.size(), out))
+    if (Failure f = copyBytes(database, database.size(), out, r.output))
         return f;
     const auto trailer = core::makeTrailer(static_cast<uint32_t>(database.size()));
-    if (!out.write(trailer.data(), trailer.size()) || !out.commit())
+    if (!out.write(trailer.data(), trailer.size()))
         return failure(kExitFile, out.error());
+    // The last moment a stop can still leave the output as it was: on disk, not yet renamed.
+    if (!out.commit([] { return !platform::interrupted(); }))
+        return platform::interrupted() ? interruptedWriting(r.output) : failure(kExitFile, out.error());
     return {};
 }
 

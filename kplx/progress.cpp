@@ -1,7 +1,5 @@
 #include "kplx/progress.h"
 
-#include "kplx/platform/terminal.h"
-
 #include <cstdio>
 
 namespace kplx {
@@ -33,9 +31,27 @@ std::string rate(double bytesPerSecond)
     return text;
 }
 
+// The rows a line of `length` characters takes at `columns`. Most terminals (VTE, Konsole,
+// Windows Terminal, tmux) rewrap what is on screen when they are made narrower, so a line
+// drawn to fit may take several rows after a resize; counting them keeps a redraw from
+// leaving the top of the old lines behind.
+int rowsOf(size_t length, int columns)
+{
+    const size_t c = static_cast<size_t>(columns);
+    return length == 0 ? 1 : static_cast<int>((length + c - 1) / c);
+}
+
+std::string cursorUp(int rows)
+{
+    return rows > 0 ? "\x1b[" + std::to_string(rows) + "A" : "";
+}
+
 }  // namespace
 
-ProgressDisplay::ProgressDisplay(ProgressMode mode, uint32_t blocks) : mode_(mode), blocks_(blocks) {}
+ProgressDisplay::ProgressDisplay(ProgressMode mode, uint32_t blocks, ProgressOutput output)
+    : mode_(mode), blocks_(blocks), output_(std::move(output))
+{
+}
 
 void ProgressDisplay::add(const std::string &serial, const MeterProgress &progress)
 {
@@ -82,23 +98,92 @@ void ProgressDisplay::observe(Meter &m, Clock::time_point now)
     }
 }
 
+std::string ProgressDisplay::compactLine(const std::vector<Glance> &meters, uint32_t total, double elapsed)
+{
+    if (total == 0)
+        total = 1;
+    size_t done = 0, loading = 0, waiting = 0;
+    uint32_t lowest = 100, highest = 0;
+    for (const Glance &g : meters) {
+        if (g.done) {
+            ++done;
+        } else if (g.sent == 0) {
+            ++waiting;
+        } else {
+            ++loading;
+            const uint32_t percent = static_cast<uint32_t>(uint64_t{g.sent < total ? g.sent : total} * 100 / total);
+            lowest = percent < lowest ? percent : lowest;
+            highest = percent > highest ? percent : highest;
+        }
+    }
+    std::string text = std::to_string(meters.size()) + " meters:";
+    std::string sep = " ";
+    if (done) {
+        text += sep + std::to_string(done) + " done";
+        sep = ", ";
+    }
+    if (loading) {
+        text += sep + std::to_string(loading) + " loading " + std::to_string(lowest) +
+                (highest != lowest ? "-" + std::to_string(highest) : "") + " %";
+        sep = ", ";
+    }
+    if (waiting)
+        text += sep + std::to_string(waiting) + " waiting";
+    return text + "  " + clock(elapsed);
+}
+
+int ProgressDisplay::rowsDrawn(int columns) const
+{
+    int rows = 0;
+    for (size_t length : drawn_)
+        rows += rowsOf(length, columns);
+    return rows;
+}
+
+void ProgressDisplay::eraseLive()
+{
+    std::fputs((cursorUp(rowsDrawn(usableColumns())) + "\r\x1b[J").c_str(), output_.out);
+    drawn_.clear();
+}
+
+int ProgressDisplay::usableColumns() const
+{
+    const int columns = output_.size().columns;
+    return columns > 1 ? columns : 2;
+}
+
 void ProgressDisplay::drawLive()
 {
-    if (drawnLines_ > 0)
-        std::printf("\x1b[%uA", static_cast<unsigned>(drawnLines_));
+    const platform::TerminalSize size = output_.size();
+    const int columns = size.columns > 1 ? size.columns : 2;
     const Clock::time_point now = Clock::now();
-    // A line that wrapped would take two rows, and the next redraw would start one too low.
-    const size_t columns = static_cast<size_t>(platform::terminalColumns() > 1 ? platform::terminalColumns() - 1 : 1);
+    std::vector<std::string> lines;
+    std::vector<Glance> glances;
     for (Meter &m : meters_) {
         observe(m, now);
         const Clock::time_point at = m.ended ? m.end : now;
         double elapsed = std::chrono::duration<double>(at - start_).count();
         double attemptElapsed = std::chrono::duration<double>(at - m.attemptStart).count();
-        std::string text = line(m.serial, m.progress->blocksSent, blocks_, elapsed, attemptElapsed, serialWidth_);
-        std::printf("\r%s\x1b[K\n", text.substr(0, columns).c_str());
+        lines.push_back(line(m.serial, m.progress->blocksSent, blocks_, elapsed, attemptElapsed, serialWidth_));
+        glances.push_back({m.ended, m.progress->blocksSent});
     }
-    drawnLines_ = meters_.size();
-    std::fflush(stdout);
+    // The cursor's line sits below the meters' lines; were they more than the rows above it,
+    // the top ones would scroll away where no redraw can reach them.
+    if (lines.size() + 1 > static_cast<size_t>(size.rows > 1 ? size.rows : 1))
+        lines = {compactLine(glances, blocks_, std::chrono::duration<double>(now - start_).count())};
+
+    // Over the old lines, as many rows as they take now; each new line stops short of the last
+    // column, where some terminals wrap at once. Whatever of the old is left below goes.
+    std::string frame = cursorUp(rowsDrawn(columns));
+    drawn_.clear();
+    for (const std::string &text : lines) {
+        const std::string shown = text.substr(0, static_cast<size_t>(columns - 1));
+        frame += "\r" + shown + "\x1b[K\n";
+        drawn_.push_back(shown.size());
+    }
+    frame += "\x1b[J";
+    std::fputs(frame.c_str(), output_.out);
+    std::fflush(output_.out);
 }
 
 void ProgressDisplay::printDeciles()
@@ -112,10 +197,10 @@ void ProgressDisplay::printDeciles()
         while (m.lastDecile < decile) {
             m.lastDecile += 1;
             uint32_t at = static_cast<uint32_t>((uint64_t{blocks_} * m.lastDecile + 9) / 10);
-            std::printf("%s: %3u%% (%u of %u blocks)\n", m.serial.c_str(), m.lastDecile * 10, at, blocks_);
+            std::fprintf(output_.out, "%s: %3u%% (%u of %u blocks)\n", m.serial.c_str(), m.lastDecile * 10, at, blocks_);
         }
     }
-    std::fflush(stdout);
+    std::fflush(output_.out);
 }
 
 void ProgressDisplay::update()
@@ -128,13 +213,12 @@ void ProgressDisplay::update()
 
 void ProgressDisplay::message(const std::string &text, bool error)
 {
-    if (mode_ == ProgressMode::live && drawnLines_ > 0) {
+    if (mode_ == ProgressMode::live && !drawn_.empty()) {
         // Up over the live lines and clear them; they are drawn again below the message.
-        std::printf("\x1b[%uA\r\x1b[J", static_cast<unsigned>(drawnLines_));
-        std::fflush(stdout);
-        drawnLines_ = 0;
+        eraseLive();
+        std::fflush(output_.out);
     }
-    std::FILE *to = error ? stderr : stdout;
+    std::FILE *to = error ? output_.err : output_.out;
     std::fprintf(to, "%s\n", text.c_str());
     std::fflush(to);
     if (mode_ == ProgressMode::live && !meters_.empty())

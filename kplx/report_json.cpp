@@ -1,5 +1,7 @@
 #include "kplx/report_json.h"
 
+#include "kplx/device_text.h"
+
 #include <nlohmann/json.hpp>
 
 #include <cmath>
@@ -20,14 +22,22 @@ json tuningJson(const TuningReport &t)
                 {"problem", orNull(!t.problem.empty(), t.problem)}};
 }
 
+double milliRounded(double seconds) { return std::round(seconds * 1000) / 1000; }
+
 json meterJson(const MeterReport &m)
 {
-    json j{{"serial", m.serial},
+    json attempts = json::array();
+    for (const AttemptReport &a : m.attempts)
+        attempts.push_back(json{{"result", outcomeName(a.outcome)},
+                                {"message", a.message},
+                                {"framesSent", a.framesSent},
+                                {"seconds", milliRounded(a.seconds)}});
+    json j{{"serial", shownText(m.serial)},
            {"result", outcomeName(m.outcome)},
            {"message", m.message},
            {"framesSent", m.framesSent},
-           {"attempts", m.attempts},
-           {"seconds", std::round(m.seconds * 1000) / 1000}};
+           {"attempts", attempts},
+           {"seconds", milliRounded(m.seconds)}};
     if (m.tuned)
         j["tuning"] = tuningJson(m.tuning);
     return j;

@@ -22,7 +22,7 @@ std::string joined(const std::vector<std::string> &items)
 MeterReport refusal(const link::DeviceInfo &d, Outcome outcome, const std::string &message)
 {
     MeterReport r;
-    r.serial = shownText(d.serial);
+    r.serial = d.serial;
     r.outcome = outcome;
     r.message = d.serial.empty() ? deviceName(d) + " (no serial number): " + message : message;
     return r;
@@ -57,7 +57,7 @@ struct Tried {
 
 void tryCandidate(link::Backend &backend, const link::DeviceInfo &d, Tried &tried)
 {
-    ChosenMeter m{shownText(d.serial), nullptr};
+    ChosenMeter m{d.serial, nullptr};
     MeterReport refused;
     switch (openMeter(backend, d, m.link, refused)) {
     case Verdict::meter: tried.meters.push_back(std::move(m)); break;
@@ -161,9 +161,9 @@ Selection bySearch(link::Backend &backend, const std::vector<link::DeviceInfo> &
         // Loading the one meter found would be a guess while another may be one too.
         std::vector<std::string> found, unsure;
         for (const ChosenMeter &m : tried.meters)
-            found.push_back(m.serial);
+            found.push_back(shownText(m.serial));
         for (const MeterReport &r : tried.unchecked)
-            unsure.push_back((r.serial.empty() ? "" : r.serial + ": ") + r.message);
+            unsure.push_back((r.serial.empty() ? "" : shownText(r.serial) + ": ") + r.message);
         if (unsure.empty())
             fail(sel, kExitUsage, "several meters attached (" + joined(found) +
                                       "): name one with -s SERIAL, or load all with --all");

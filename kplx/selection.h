@@ -15,7 +15,7 @@
 namespace kplx {
 
 struct ChosenMeter {
-    std::string serial;                      // as shown (shownText)
+    std::string serial;                      // as the device has it; outputs show it escaped
     std::unique_ptr<link::MeterLink> link;   // open, claimed, configured, a meter
 };
 

@@ -14,6 +14,8 @@ constexpr size_t kSerialSize = 16;
 constexpr size_t kDescriptionSize = 64;
 constexpr WORD kMeterVendorId = 0x0403;
 constexpr WORD kMeterProductId = 0x6001;
+constexpr uint32_t kReadSliceMs = 100;          // a cancelled read ends within this
+constexpr uint32_t kLongestWholeReadMs = 1000;
 
 Status statusOf(FT_STATUS s)
 {
@@ -78,7 +80,9 @@ public:
 
     Status setTimeouts(uint32_t readMs, uint32_t writeMs) override
     {
-        return failOpen(f_.setTimeouts(handle_, readMs, writeMs), "setting the timeouts failed");
+        readTimeoutMs_ = readMs;
+        const uint32_t libraryMs = sliced() ? kReadSliceMs : readMs;
+        return failOpen(f_.setTimeouts(handle_, libraryMs, writeMs), "setting the timeouts failed");
     }
 
     Status write(const uint8_t *data, size_t size) override
@@ -92,12 +96,31 @@ public:
         return failOpen(s, "writing failed");
     }
 
+    // FT_Read returns when it has `want` bytes or its timeout has passed, and nothing ends it
+    // sooner. A long read is therefore made of slices: FT_Read with a short timeout, again
+    // until `want` bytes are in or as many slices as make up the timeout came back empty (a
+    // slice that brings bytes does not count, so a reply is never cut short), so that a
+    // cancelled read ends within one slice.
     Status read(uint8_t *buffer, size_t want, size_t &got) override
     {
-        DWORD n = 0;
-        FT_STATUS s = f_.read(handle_, buffer, static_cast<DWORD>(want), &n);
-        got = n <= want ? n : want;   // never trust a count beyond what was asked for
-        return failOpen(s, "reading failed");
+        got = 0;
+        const uint32_t emptySlicesAllowed = sliced() ? (readTimeoutMs_ + kReadSliceMs - 1) / kReadSliceMs : 1;
+        uint32_t emptySlices = 0;
+        while (got < want && emptySlices < emptySlicesAllowed) {
+            if (cancelRequested()) {
+                detail_ = "the read was given up";
+                return Status::cancelled;
+            }
+            DWORD n = 0;
+            FT_STATUS s = f_.read(handle_, buffer + got, static_cast<DWORD>(want - got), &n);
+            const size_t count = n <= want - got ? n : want - got;   // never trust a count beyond what was asked for
+            got += count;
+            if (s != FT_OK)
+                return failOpen(s, "reading failed");
+            if (count == 0)
+                ++emptySlices;
+        }
+        return Status::ok;
     }
 
     Status purgeReceive() override { return failOpen(f_.purge(handle_, FT_PURGE_RX), "purging failed"); }
@@ -145,9 +168,13 @@ private:
         return Status::unsupported;
     }
 
+    // Reads of a second or less (the version query's 200 ms) are left whole.
+    bool sliced() const { return readTimeoutMs_ > kLongestWholeReadMs; }
+
     DriverFunctions f_;
     OptionalDriverFunctions o_;
     FT_HANDLE handle_;
+    uint32_t readTimeoutMs_ = 0;
 };
 
 class D2xxBackend : public Backend {

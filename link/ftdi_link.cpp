@@ -167,14 +167,19 @@ public:
     }
 
     // libftdi's read returns what has arrived, at the latest when the bridge's latency timer
-    // sends its status bytes: read again until the count or the timeout. Any error but a
-    // timeout may be an unplug (a transfer cut short ends in an I/O or pipe error first).
+    // sends its status bytes: read again until the count or the timeout, so a cancelled read
+    // ends within one latency period. Any error but a timeout may be an unplug (a transfer cut
+    // short ends in an I/O or pipe error first).
     Status read(uint8_t *buffer, size_t want, size_t &got) override
     {
         using Clock = std::chrono::steady_clock;
         got = 0;
         const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(readTimeoutMs_);
         while (got < want) {
+            if (cancelRequested()) {
+                detail_ = "the read was given up";
+                return Status::cancelled;
+            }
             auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
             if (left <= 0)
                 break;

@@ -4,6 +4,7 @@
 
 #include "core/identity.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -21,6 +22,7 @@ enum class Status {
     eepromUnreadable,   // the EEPROM cannot be read, or its checksum is wrong
     unsupported,        // the library lacks the call
     failed,             // any other failure of the library
+    cancelled,          // a read given up because the caller asked (see cancelReadsWhen)
 };
 
 // A device as the system lists it, read without opening it.
@@ -72,10 +74,19 @@ public:
     virtual Status getLatencyTimer(uint8_t &ms) = 0;
     virtual Status setLatencyTimer(uint8_t ms) = 0;
 
+    // From now on a read that is still waiting ends soon after `flag` is set, with
+    // Status::cancelled and what it has; null: reads wait their timeout out.
+    virtual void cancelReadsWhen(const std::atomic<bool> *flag) { cancel_ = flag; }
+
     const std::string &detail() const { return detail_; }
 
 protected:
+    bool cancelRequested() const { return cancel_ != nullptr && cancel_->load(); }
+
     std::string detail_;
+
+private:
+    const std::atomic<bool> *cancel_ = nullptr;
 };
 
 class Backend {

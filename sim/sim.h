@@ -130,7 +130,7 @@ const Port &port(int index);
 const std::vector<uint8_t> &receivedDatabase(int index);   // blocks after "DATABASE", in order
 const std::vector<FrameRecord> &frames(int index);
 bool databaseComplete(int index);                          // "END" arrived after "DATABASE"
-void writeOutputs();                                       // databaseOut / framesOut files now
+void writeOutputs();                                       // the -out files now
 
 // Time. The virtual clock (the default natively) never waits: a read that gets nothing moves
 // the clock by its timeout. The real clock (the default in the DLL) sleeps, scaled by timeScale.

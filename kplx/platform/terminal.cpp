@@ -32,19 +32,23 @@ bool stdoutIsLiveTerminal()
 #endif
 }
 
-int terminalColumns()
+TerminalSize terminalSize()
 {
-    constexpr int kFallback = 80;
+    TerminalSize size;
 #if defined(_WIN32)
     CONSOLE_SCREEN_BUFFER_INFO info;
-    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info))
-        return info.srWindow.Right - info.srWindow.Left + 1;
+    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) {
+        size.columns = info.srWindow.Right - info.srWindow.Left + 1;
+        size.rows = info.srWindow.Bottom - info.srWindow.Top + 1;
+    }
 #else
-    struct winsize size = {};
-    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
-        return size.ws_col;
+    struct winsize ws = {};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0 && ws.ws_row > 0) {
+        size.columns = ws.ws_col;
+        size.rows = ws.ws_row;
+    }
 #endif
-    return kFallback;
+    return size;
 }
 
 }  // namespace kplx::platform

@@ -1,4 +1,4 @@
-// Whether standard output is a terminal that can redraw lines in place.
+// Whether standard output is a terminal that can redraw lines in place, and its size.
 #pragma once
 
 namespace kplx::platform {
@@ -7,7 +7,13 @@ namespace kplx::platform {
 // they are switched on where the console can).
 bool stdoutIsLiveTerminal();
 
-// Columns of the terminal on stdout (80 when it cannot be told).
-int terminalColumns();
+struct TerminalSize {
+    int columns = 80;
+    int rows = 24;
+};
+
+// The size of the terminal on stdout now (80 by 24 where it cannot be told); it may change
+// at any time.
+TerminalSize terminalSize();
 
 }  // namespace kplx::platform

@@ -3,6 +3,8 @@
 #if defined(_WIN32)
 #include <process.h>
 #else
+#include <signal.h>
+
 #include <chrono>
 #endif
 
@@ -41,7 +43,38 @@ void sleepMs(unsigned ms) { Sleep(ms); }
 
 #else
 
-Thread::Thread(std::function<void()> body) : body_(std::move(body)), thread_([this] { body_(); }) {}
+namespace {
+
+// Blocks the signals kplx handles for as long as it lives, so that a thread started meanwhile
+// inherits the block: they reach the main thread, and no meter's I/O call is cut short by one.
+class SignalsBlocked {
+public:
+    SignalsBlocked()
+    {
+        sigset_t handled;
+        sigemptyset(&handled);
+        sigaddset(&handled, SIGINT);
+        sigaddset(&handled, SIGHUP);
+        sigaddset(&handled, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &handled, &old_);
+    }
+    ~SignalsBlocked() { pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
+    SignalsBlocked(const SignalsBlocked &) = delete;
+    SignalsBlocked &operator=(const SignalsBlocked &) = delete;
+
+private:
+    sigset_t old_;
+};
+
+std::thread startBlocked(std::function<void()> &body)
+{
+    SignalsBlocked blocked;
+    return std::thread([&body] { body(); });
+}
+
+}  // namespace
+
+Thread::Thread(std::function<void()> body) : body_(std::move(body)), thread_(startBlocked(body_)) {}
 
 void Thread::join()
 {

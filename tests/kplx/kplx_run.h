@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -91,6 +92,10 @@ protected:
             dup2(e, STDERR_FILENO);
             setenv("KPLX_BACKEND", backend.c_str(), 1);
             setenv("KPLX_SIM_CONFIG", (dir / "sim.cfg").c_str(), 1);
+            for (const auto &[name, value] : environment)
+                setenv(name.c_str(), value.c_str(), 1);
+            if (inChild)
+                inChild();
             std::vector<char *> argv;
             for (const std::string &a : command)
                 argv.push_back(const_cast<char *>(a.c_str()));
@@ -125,10 +130,24 @@ protected:
         return frames;
     }
 
+    // The latency timers the host set on a device's bridge, in order (the simulator's
+    // calls-out: its "latency N" lines), e.g. "2 16".
+    std::string latencySets(const fs::path &file) const
+    {
+        std::ifstream in(file);
+        std::string line, sets;
+        while (std::getline(in, line))
+            if (line.rfind("latency ", 0) == 0)
+                sets += (sets.empty() ? "" : " ") + line.substr(8);
+        return sets;
+    }
+
     fs::path dir;
     std::string program = KPLX_PATH;
     std::string backend = "sim";
     std::vector<std::string> via;   // a program that runs kplx (the FT232R emulator)
+    std::vector<std::pair<std::string, std::string>> environment;   // more for kplx's
+    std::function<void()> inChild;  // runs in the child just before kplx starts
 };
 
 using KplxTest = KplxTestOn<>;

@@ -81,15 +81,81 @@ TEST_F(Libftdi, FaultsEndWithTheirExitCodes)
 TEST_F(Libftdi, MeterThatAnotherProgramIsLoadingIsBusy)
 {
     // The first load holds the port for seconds (the bridge's own 16 ms a reply); the second,
-    // started once the first is under way, finds the interface claimed.
+    // started once the first is under way, finds the interface claimed. A script's background
+    // job starts with Ctrl-C ignored, and kplx leaves it so: SIGTERM ends the first load.
     config("link latency-ms 16 process-ms 1\n" + meter("KP000001"));
     const std::string kplx = "'" + program + "'", first = "'" + (dir / "first.out").string() + "'";
     program = "/bin/bash";
     Ran r = this->kplx({"-c", kplx + " load --latency 16 '" + packed + "' >" + first + " 2>&1 & pid=$!; " +
                                   "until grep -q '10%' " + first + "; do sleep 0.05; done; " + kplx + " load '" + packed +
-                                  "'; rc=$?; kill -INT $pid; wait $pid; exit $rc"});
+                                  "'; rc=$?; kill -TERM $pid; wait $pid; exit $rc"});
     EXPECT_EQ(4, r.code) << r.err;
     EXPECT_NE(std::string::npos, r.err.find("the device is busy: another program has it open")) << r.err;
+}
+
+// --- Ended early: the bridge put back and given back to ftdi_sio -------------------------------
+
+class LibftdiSignals : public Libftdi {
+protected:
+    // Runs `script` in bash under the emulator, with $kplx the program, $file the packed
+    // sample, $out the file kplx's output goes to, and `waitfor TEXT` waiting until $out has
+    // it (or kplx has gone).
+    Ran script(const std::string &body)
+    {
+        const std::string kplx = program;
+        program = "/bin/bash";
+        Ran r = this->kplx({"-c", "kplx='" + kplx + "'; file='" + packed + "'; out='" + (dir / "load.out").string() + "'; " +
+                                      "waitfor() { until grep -q \"$1\" \"$out\" || ! kill -0 $pid 2>/dev/null; "
+                                      "do sleep 0.05; done; }; " + body});
+        program = kplx;
+        return r;
+    }
+
+    void expectBridgeBack()
+    {
+        EXPECT_EQ("claims=1 releases=1 driver=ftdi_sio plugged=yes", usbState("KP000001"));
+        EXPECT_EQ("2 16", latencySets(dir / "KP000001.calls"));
+    }
+};
+
+TEST_F(LibftdiSignals, HangupMidLoadRestoresTheBridgeAndGivesItBackToFtdiSio)
+{
+    config("link latency-ms 16 process-ms 1\n" + meter("KP000001"));
+    Ran r = script("\"$kplx\" load \"$file\" >\"$out\" 2>&1 & pid=$!; waitfor 'KP000001:  10%'; "
+                   "kill -HUP $pid; wait $pid");
+    const std::string output = readText(dir / "load.out");
+    EXPECT_EQ(130, r.code) << output;
+    EXPECT_NE(std::string::npos, output.find("kplx: stopping on SIGHUP")) << output;
+    EXPECT_NE(std::string::npos, output.find("KP000001: interrupted at block ")) << output;
+    expectBridgeBack();
+}
+
+TEST_F(LibftdiSignals, ReaderOfTheOutputGoneLoadGoesOnAndExitsWithItsOwnCode)
+{
+    config("link latency-ms 16 process-ms 1\n" + meter("KP000001"));
+    const fs::path database = dir / "hundred.db";
+    writeFile(database, pattern(99 * 128 + 100, 5));   // a hundred blocks
+    // grep leaves at the first 10 % line, as tee does when Ctrl-C ends it.
+    Ran r = script("\"$kplx\" load --raw '" + database.string() + "' | grep -q -m1 '10%'; exit ${PIPESTATUS[0]}");
+    EXPECT_EQ(0, r.code) << r.err;
+    EXPECT_EQ(102u, frameLog(dir / "KP000001.frames").size());   // DATABASE, every block, END
+    expectBridgeBack();
+}
+
+TEST_F(LibftdiSignals, SecondCtrlCGivesUpASilentMetersWait)
+{
+    config(meter("KP000001", "silent-from 3\n"));
+    const fs::path small = dir / "small.db";
+    writeFile(small, pattern(9 * 128 + 118, 3));   // ten blocks
+    // Job control, so that the background kplx gets Ctrl-C as a foreground one would.
+    Ran r = script("set -m; \"$kplx\" load --raw '" + small.string() + "' >\"$out\" 2>&1 & pid=$!; " +
+                   "waitfor 'KP000001:  20%'; sleep 0.2; kill -INT $pid; waitfor 'kplx: stopping:'; kill -INT $pid; "
+                   "wait $pid");
+    const std::string output = readText(dir / "load.out");
+    EXPECT_EQ(130, r.code) << output;
+    EXPECT_NE(std::string::npos, output.find("KP000001: interrupted: gave up waiting for the reply to block 3 of 10"))
+        << output;
+    expectBridgeBack();
 }
 
 TEST_F(Libftdi, SilentMeterFailsAfterTwoReadTimeouts)

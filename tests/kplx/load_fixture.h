@@ -28,11 +28,13 @@ protected:
         writeFile(packed, withTrailer(exe, 70085));
     }
 
-    // A meter whose frame log and database land in the test's folder as <name>.frames / .db.
+    // A meter whose frame log, database and port calls land in the test's folder as
+    // <name>.frames / .db / .calls.
     std::string meter(const std::string &name, const std::string &extra = "") const
     {
         return "device meter\nserial " + name + "\nframes-out " + (dir / (name + ".frames")).string() +
-               "\ndatabase-out " + (dir / (name + ".db")).string() + "\n" + extra;
+               "\ndatabase-out " + (dir / (name + ".db")).string() + "\ncalls-out " + (dir / (name + ".calls")).string() +
+               "\n" + extra;
     }
 
     // What a meter keeps of the sample: every block, the last one running into the trailer.

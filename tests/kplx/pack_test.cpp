@@ -258,6 +258,22 @@ TEST_F(PackCli, FailureAfterWritingLeavesNoTemporaryFile) {
     EXPECT_TRUE(fs::is_directory(output));
 }
 
+TEST_F(PackCli, TermWhileWritingRemovesTheTemporaryFileAndLeavesTheOutput) {
+    // The signal comes once the temporary file is written and flushed, just before the rename.
+    const Bytes old = pattern(1000, 2);
+    writeFile(output, old);
+    const auto before = listing();
+    environment = {{"LD_PRELOAD", KPLX_SIGNAL_SHIM},
+                   {"KPLX_TEST_SIGNAL_AT_FSYNC", std::to_string(SIGTERM)},
+                   {"ASAN_OPTIONS", "verify_asan_link_order=0"}};
+    const Ran r = pack({"pack", utility, database, "-o", output});
+    EXPECT_EQ(r.code, 130) << r.err;
+    expectOneLineError(r);
+    EXPECT_NE(r.err.find("interrupted; '" + output.string() + "' not written"), std::string::npos) << r.err;
+    EXPECT_EQ(readFile(output), old);
+    EXPECT_EQ(listing(), before);
+}
+
 TEST_F(PackCli, InfoExplainsAFileWithoutADatabase) {
     struct Case {
         const char *name;
