@@ -1,12 +1,11 @@
 #include "kplx/list_command.h"
 
-#include "core/frame.h"
-#include "core/replies.h"
 #include "kplx/device_text.h"
 #include "kplx/exit_codes.h"
 #include "kplx/platform/interrupt.h"
 #include "kplx/report_json.h"
 #include "kplx/selection.h"
+#include "kplx/version_query.h"
 #include "link/link.h"
 
 #include <algorithm>
@@ -16,54 +15,26 @@ namespace kplx {
 
 namespace {
 
-constexpr char kVersionCommand[] = "VERSION";
-
-// The utility's version query: timeouts 200 / 1000 ms, both purges, "VERSION", then up to five
-// reads of 100 bytes until the answer the frame announces is in.
-bool askVersion(link::MeterLink &link, std::string &version)
-{
-    link.setTimeouts(core::VersionAnswer::kReadTimeoutMs, core::VersionAnswer::kWriteTimeoutMs);
-    link.purgeReceive();
-    link.purgeTransmit();
-    uint8_t frame[core::kMaxFrameSize];
-    size_t size = core::buildFrame(kVersionCommand, sizeof kVersionCommand - 1, frame);
-    if (link.write(frame, size) != link::Status::ok)
-        return false;
-
-    core::VersionAnswer answer;
-    uint8_t chunk[core::VersionAnswer::kChunkSize] = {};
-    while (answer.wantsMore()) {
-        size_t got = 0;
-        if (link.read(chunk, sizeof chunk, got) != link::Status::ok) {
-            answer.fail();
-            break;
-        }
-        answer.add(chunk, got);
-    }
-    char text[core::VersionAnswer::kTextSize];
-    if (answer.text(text, sizeof text) < 0)
-        return false;
-    version = text;
-    return true;
-}
-
 void printTable(const std::vector<ListedDevice> &devices)
 {
     if (devices.empty()) {
         std::printf("no FTDI device attached\n");
         return;
     }
-    size_t serialWidth = 6, descriptionWidth = 11;
+    size_t locationWidth = 8, serialWidth = 6, descriptionWidth = 11;
     for (const ListedDevice &d : devices) {
+        locationWidth = std::max(locationWidth, d.location.size());
         serialWidth = std::max(serialWidth, d.serial.size());
         descriptionWidth = std::max(descriptionWidth, d.description.size());
     }
-    const int sw = static_cast<int>(serialWidth), dw = static_cast<int>(descriptionWidth);
-    std::printf("%-5s  %-*s  %-*s  %-5s  %s\n", "index", sw, "serial", dw, "description", "meter", "version");
+    const int lw = static_cast<int>(locationWidth), sw = static_cast<int>(serialWidth),
+              dw = static_cast<int>(descriptionWidth);
+    std::printf("%-5s  %-*s  %-*s  %-*s  %-5s  %s\n", "index", lw, "location", sw, "serial", dw, "description", "meter",
+                "version");
     for (const ListedDevice &d : devices)
-        std::printf("%-5d  %-*s  %-*s  %-5s  %s\n", d.index, sw, d.serial.empty() ? "-" : d.serial.c_str(), dw,
-                    d.description.c_str(), !d.checked ? "?" : d.meter ? "yes" : "no",
-                    d.hasVersion ? d.version.c_str() : "-");
+        std::printf("%-5d  %-*s  %-*s  %-*s  %-5s  %s\n", d.index, lw, d.location.empty() ? "-" : d.location.c_str(), sw,
+                    d.serial.empty() ? "-" : d.serial.c_str(), dw, d.description.c_str(),
+                    !d.checked ? "?" : d.meter ? "yes" : "no", d.hasVersion ? d.version.c_str() : "-");
 }
 
 }  // namespace
@@ -95,6 +66,7 @@ int runList(bool json)
         ListedDevice d;
         int failure = kExitPort;   // what an unchecked candidate makes of the exit code
         d.index = info.index;
+        d.location = shownText(info.location);
         d.serial = shownText(info.serial);
         d.description = shownText(info.description);
         if (!isCandidate(info)) {

@@ -5,15 +5,18 @@
 #include "kplx/database_file.h"
 #include "kplx/device_text.h"
 #include "kplx/exit_codes.h"
+#include "kplx/load_log.h"
+#include "kplx/load_setup.h"
+#include "kplx/meter_job.h"
 #include "kplx/platform/interrupt.h"
 #include "kplx/platform/terminal.h"
 #include "kplx/platform/threads.h"
 #include "kplx/progress.h"
 #include "kplx/report_json.h"
-#include "kplx/selection.h"
+#include "kplx/station_command.h"
 #include "link/link.h"
 
-#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -22,34 +25,15 @@ namespace kplx {
 
 namespace {
 
-constexpr unsigned kRedrawMs = 100;   // ten redraws a second at most
-
-// Messages from the meters' threads, written out by the main thread.
-class Notices {
-public:
-    void push(std::string text)
-    {
-        platform::Locked hold(mutex_);
-        queue_.push_back(std::move(text));
-    }
-    std::vector<std::string> take()
-    {
-        platform::Locked hold(mutex_);
-        std::vector<std::string> out;
-        out.swap(queue_);
-        return out;
-    }
-
-private:
-    platform::Mutex mutex_;
-    std::vector<std::string> queue_;
-};
+constexpr unsigned kRedrawMs = 100;    // ten redraws a second at most
+constexpr unsigned kWaitPollMs = 200;  // --wait looks at the device list this often
 
 struct Job {
     ChosenMeter meter;
     MeterProgress progress;
     MeterReport report;
     bool failedStopping = false;   // its frame in flight failed after the stop was asked for
+    bool logged = false;
 };
 
 // A stop that cost a meter its load makes the run an interrupted one, whatever else failed.
@@ -61,29 +45,14 @@ int overallExitCode(const std::vector<MeterReport> &reports, bool failedStopping
     if (reports.size() == 1)
         return exitCodeOf(reports.front().outcome);
     for (const MeterReport &r : reports)
-        if (r.outcome != Outcome::ok)
+        if (!succeeded(r.outcome))
             return kExitSomeFailed;
     return kExitOk;
 }
 
-// What the first stop says, while meters are loading.
-std::string stoppingLine()
-{
-    const std::string frame = "finishing the frame in flight (at most " +
-                              std::to_string(core::ReplyWait::kMaxEmptyReads * core::kTransferReadTimeoutMs / 1000) + " s)";
-    switch (platform::stopCause()) {
-    case platform::StopCause::terminate: return "stopping on SIGTERM: " + frame;
-    case platform::StopCause::hangup: return "stopping on SIGHUP: " + frame;
-    case platform::StopCause::consoleClosed: return "stopping, the console is closing: " + frame;
-    case platform::StopCause::interrupt:
-    case platform::StopCause::none: break;
-    }
-    return "stopping: " + frame + "; press Ctrl-C again to abandon it";
-}
-
 class LoadRun {
 public:
-    explicit LoadRun(const LoadOptions &o) : o_(o) { summary_.file = o.file; }
+    explicit LoadRun(const LoadOptions &o) : o_(o), out_(o) { summary_.file = o.file; }
 
     int run()
     {
@@ -93,26 +62,42 @@ public:
         summary_.fileRead = true;
         summary_.databaseBytes = file.view.size;
         summary_.blocks = file.view.dataFrames();
+        summary_.databaseSha256 = databaseSha256(file.view);
+        summary_.dryRun = o_.dryRun;
+        std::string error;
+        if (!out_.openLog(summary_, error))
+            return fail(kExitFile, error);
         if (stopRequested_())
             return fail(kExitInterrupted, "interrupted before any device was opened");
 
-        std::string error;
         std::unique_ptr<link::Backend> backend = link::openBackend(error);
         if (!backend)
             return fail(kExitPort, error);
+        if (!o_.selection.ports.empty() && !backend->knowsLocations())
+            return fail(kExitPort, "-p needs the devices' USB locations, which " + backend->locationsMissing());
+        if (o_.waitSeconds > 0) {
+            int code = waitForSelection(*backend);
+            if (code != kExitOk)
+                return code;
+        }
 
-        Selection selection = selectMeters(*backend, o_.serials, o_.all);
+        Selection selection = selectMeters(*backend, o_.selection, stopRequested_);
         if (selection.exitCode != 0)
             return fail(selection.exitCode, selection.error);
         for (const std::string &note : selection.notes)
-            say(note);
+            out_.say(note);
+        if (o_.expect > 0 && selection.meters.size() < o_.expect)
+            return fewerThanExpected(selection);
 
         std::vector<MeterReport> reports = selection.refused;
+        for (const MeterReport &r : reports)
+            out_.log(r);
         if (stopRequested_()) {
             // Chosen but not a frame sent: each is closed as it is reported.
             for (ChosenMeter &m : selection.meters) {
                 m.link.reset();
-                reports.push_back(interruptedBeforeTransfer(m.serial));
+                reports.push_back(interruptedBeforeTransfer(m));
+                out_.log(reports.back());
             }
             return finish(reports);
         }
@@ -122,13 +107,44 @@ public:
     }
 
 private:
-    static MeterReport interruptedBeforeTransfer(const std::string &serial)
+    // --wait: until what the selection names is plugged in, judged without opening anything.
+    int waitForSelection(link::Backend &backend)
     {
-        MeterReport r;
-        r.serial = serial;
-        r.outcome = Outcome::interrupted;
-        r.message = "interrupted before the transfer began";
-        return r;
+        using Clock = std::chrono::steady_clock;
+        const auto deadline = Clock::now() + std::chrono::milliseconds(static_cast<long>(o_.waitSeconds * 1000));
+        bool told = false;
+        std::string missing, problem;
+        for (;;) {
+            std::vector<link::DeviceInfo> devices;
+            if (backend.enumerate(devices) == link::Status::ok) {
+                missing = missingFor(devices, o_.selection, o_.expect);
+                problem.clear();
+            } else {
+                problem = "cannot list the devices: " + backend.detail();
+            }
+            if (missing.empty() && problem.empty())
+                return kExitOk;
+            if (stopRequested_())
+                return fail(kExitInterrupted, "interrupted while waiting for " + missing);
+            if (Clock::now() >= deadline)
+                return problem.empty() ? fail(kExitNoMeter, "waited " + seconds(o_.waitSeconds) + " s and still missing " + missing)
+                                       : fail(kExitPort, problem);
+            if (!told && problem.empty()) {
+                told = true;
+                out_.say("kplx: waiting up to " + seconds(o_.waitSeconds) + " s for " + missing);
+            }
+            platform::sleepMs(kWaitPollMs);
+        }
+    }
+
+    int fewerThanExpected(Selection &selection)
+    {
+        const std::string found = std::to_string(selection.meters.size());
+        selection.meters.clear();   // closes them, nothing sent
+        for (const MeterReport &r : selection.refused)
+            out_.complain(shownText(r.serial) + (r.serial.empty() ? "" : ": ") + r.message);
+        return fail(kExitNoMeter, "found " + found + " meter" + (found == "1" ? "" : "s") + " that can be loaded, --expect " +
+                                      std::to_string(o_.expect) + ": nothing loaded");
     }
 
     std::vector<MeterReport> loadAll(std::vector<ChosenMeter> meters, const core::DatabaseView &database)
@@ -143,6 +159,10 @@ private:
             display.add(shownText(jobs.back()->meter.serial), jobs.back()->progress);
         }
 
+        JobSettings settings = jobSettings(o_);
+        TransferSlots slots(o_.jobs);
+        if (o_.jobs > 0)
+            settings.slots = &slots;
         // The meters read the stop where the signal handlers set it, so that none is a redraw late.
         const StopRequest stop{platform::stopFlag(), platform::abandonFlag()};
         Notices notices;
@@ -150,26 +170,26 @@ private:
         for (auto &job : jobs) {
             Job *j = job.get();
             threads.push_back(std::make_unique<platform::Thread>([&, j] {
-                j->report = loadMeter(*j->meter.link, j->meter.serial, database, o_.session, j->progress, stop,
-                                      [&, j](const std::string &text) { notices.push(shownText(j->meter.serial) + ": " + text); });
-                j->failedStopping = j->report.outcome != Outcome::ok && stop.stop;
+                j->report = runMeterJob(j->meter, database, settings, j->progress, stop,
+                                        [&, j](const std::string &text) { notices.push(shownText(j->meter.serial) + ": " + text); });
+                j->failedStopping = !succeeded(j->report.outcome) && stop.stop;
                 j->meter.link.reset();   // the port is closed as soon as this meter is done
             }));
         }
 
-        bool toldStopping = false, toldAbandoning = false;
+        StopNotices stopNotices;
         for (;;) {
             bool running = false;
-            for (auto &job : jobs)
+            for (auto &job : jobs) {
                 running |= !job->progress.done;
-            if (!toldStopping && platform::interrupted()) {
-                toldStopping = true;
-                display.message("kplx: " + stoppingLine(), true);
+                if (job->progress.done && !job->logged) {
+                    // Written as each meter ends: what happened is on record at once.
+                    job->logged = true;
+                    threads[static_cast<size_t>(&job - &jobs[0])]->join();
+                    out_.log(job->report);
+                }
             }
-            if (!toldAbandoning && platform::abandoning()) {
-                toldAbandoning = true;
-                display.message("kplx: abandoning the frame in flight; putting the bridges back and closing the ports", true);
-            }
+            stopNotices.tell(display);
             for (const std::string &text : notices.take())
                 display.message("kplx: " + text, true);
             display.update();
@@ -192,19 +212,20 @@ private:
     {
         int failed = 0;
         for (const MeterReport &r : reports) {
-            if (r.outcome == Outcome::ok) {
-                char seconds[32];
-                std::snprintf(seconds, sizeof seconds, "%.1f", r.seconds);
-                say(shownText(r.serial) + ": " + r.message + ", " + seconds + " s" + earlierAttempts(r));
-            } else {
+            if (succeeded(r.outcome))
+                out_.say(resultLine(r));
+            else {
                 ++failed;
-                complain(shownText(r.serial) + ": " + r.message + earlierAttempts(r));
+                out_.complain(resultLine(r));
             }
         }
         if (reports.size() > 1)
-            say(std::to_string(reports.size() - failed) + " of " + std::to_string(reports.size()) + " meters loaded");
+            out_.say(std::to_string(reports.size() - failed) + " of " + std::to_string(reports.size()) + " meters " +
+                     (o_.dryRun ? "would be loaded" : "loaded"));
         summary_.meters = reports;
         summary_.exitCode = overallExitCode(reports, failedStopping_);
+        if (summary_.exitCode == kExitOk && out_.logFailed())
+            summary_.exitCode = kExitFile;
         if (o_.json)
             std::printf("%s\n", loadJson(summary_).c_str());
         return summary_.exitCode;
@@ -212,7 +233,7 @@ private:
 
     int fail(int code, const std::string &error)
     {
-        complain(error);
+        out_.complain(error);
         summary_.exitCode = code;
         summary_.error = error;
         if (o_.json)
@@ -220,19 +241,15 @@ private:
         return code;
     }
 
-    void say(const std::string &text) const
+    static std::string seconds(double s)
     {
-        if (!o_.quiet && !o_.json)
-            std::printf("%s\n", text.c_str());
-    }
-
-    static void complain(const std::string &text)
-    {
-        std::fflush(stdout);
-        std::fprintf(stderr, "kplx: %s\n", text.c_str());
+        char text[32];
+        std::snprintf(text, sizeof text, "%g", s);
+        return text;
     }
 
     const LoadOptions &o_;
+    LoadOutputs out_;
     LoadSummary summary_;
     // Whether to stop before touching more devices.
     std::function<bool()> stopRequested_ = platform::interrupted;
@@ -243,6 +260,8 @@ private:
 
 int runLoad(const LoadOptions &options)
 {
+    if (options.watch)
+        return runStation(options);
     return LoadRun(options).run();
 }
 

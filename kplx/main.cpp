@@ -46,9 +46,14 @@ int main(int argc, char **argv)
     loadCmd->add_option("FILE", load.file, "A packed utility (database and \"DATA\" trailer at its end), or with --raw the database itself")
         ->required()
         ->type_name("FILE");
-    CLI::Option *serial = loadCmd->add_option("-s,--serial", load.serials, "The meter with this serial number (repeatable)")
+    CLI::Option *serial = loadCmd->add_option("-s,--serial", load.selection.serials,
+                                              "The meter with this serial number (repeatable; \\xNN for a byte, as kplx shows it)")
                               ->type_name("SERIAL");
-    loadCmd->add_flag("-a,--all", load.all, "Every attached meter")->excludes(serial);
+    CLI::Option *port = loadCmd->add_option("-p,--port", load.selection.ports,
+                                            "The meter plugged in at this USB port (repeatable): on Linux as sysfs names it "
+                                            "(1-2.3), on Windows D2XX's location ID (0x123); with -s, a meter must match both")
+                            ->type_name("LOCATION");
+    CLI::Option *all = loadCmd->add_flag("-a,--all", load.selection.all, "Every attached meter")->excludes(serial)->excludes(port);
     loadCmd->add_flag("--raw", load.raw, "FILE is the database itself, not a packed utility");
     loadCmd->add_option("--retries", load.session.retries,
                         "Start a meter's failed transfer again from DATABASE up to N more times (not after an unplug)")
@@ -58,10 +63,38 @@ int main(int argc, char **argv)
                         "for the timer's next expiry: 16 ms as the bridge comes makes a load about 14 % slower "
                         "than 2 ms; 1 ms gains about 7 % more, but FTDI advises against it")
         ->check(CLI::Range(1u, 255u));
+    CLI::Option *watch = loadCmd->add_flag("--watch", load.watch,
+                                           "Station: load every meter present, then each meter as it is plugged in, once "
+                                           "per plug-in, until Ctrl-C (or --count loads)");
+    loadCmd->add_option("--count", load.count, "With --watch: stop after N loads")->check(CLI::Range(1u, 1000000u))->needs(watch);
+    loadCmd->add_option("--wait", load.waitSeconds,
+                        "Wait up to SECONDS for the meters chosen (-s, -p, one meter, or --expect N with --all) to be "
+                        "plugged in; exit 3 if they are not")
+        ->check(CLI::Range(0.1, 86400.0))
+        ->type_name("SECONDS")
+        ->excludes(watch);
+    loadCmd->add_option("--expect", load.expect, "With --all: refuse to load fewer than N meters")
+        ->check(CLI::Range(1u, 1000u))
+        ->needs(all)
+        ->excludes(watch);
+    loadCmd->add_option("--jobs", load.jobs, "At most N transfers at once; the other meters wait their turn")
+        ->check(CLI::Range(1u, 1000u));
+    loadCmd->add_flag("--dry-run", load.dryRun,
+                      "Choose and check the meters and ask their version as for a load, send no DATABASE: say what "
+                      "would be loaded");
+    loadCmd->add_option("--log", load.log,
+                        "Append a JSON line per meter to FILE (shared by several kplx; synced); kplx loads nothing "
+                        "if it cannot")
+        ->type_name("FILE");
+    loadCmd->add_option("--station", load.station, "The station's name in the log (default: the host name)")
+        ->type_name("NAME");
     CLI::Option *json = loadCmd->add_flag("--json", load.json, "Print one JSON document at the end and nothing else on stdout");
     loadCmd->add_flag("-q,--quiet", load.quiet, "Print only errors")->excludes(json);
-    loadCmd->footer(std::string("\nWith neither -s nor --all, the one attached meter is loaded.\n") +
-                    "Several meters load in parallel.\n\n" + kplx::kExitCodeHelp);
+    loadCmd->footer(std::string("\nWith neither -s, -p nor --all, the one attached meter is loaded.\n") +
+                    "Several meters load in parallel. Only a device whose USB description is the meter's, or one\n"
+                    "named with -s or -p, is ever opened; others are left alone.\n"
+                    "With --log or --dry-run each meter is asked its version (\"VERSION\") first.\n\n" +
+                    kplx::kExitCodeHelp);
 
     bool listJson = false;
     CLI::App *listCmd = app.add_subcommand("list", "List the attached FTDI devices, which are meters, and each meter's version");

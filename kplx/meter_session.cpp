@@ -14,6 +14,7 @@ const char *outcomeName(Outcome outcome)
 {
     switch (outcome) {
     case Outcome::ok: return "ok";
+    case Outcome::wouldLoad: return "would-load";
     case Outcome::notAMeter: return "not-a-meter";
     case Outcome::portError: return "port-error";
     case Outcome::handshake: return "handshake";
@@ -27,7 +28,8 @@ const char *outcomeName(Outcome outcome)
 int exitCodeOf(Outcome outcome)
 {
     switch (outcome) {
-    case Outcome::ok: return kExitOk;
+    case Outcome::ok:
+    case Outcome::wouldLoad: return kExitOk;
     case Outcome::notAMeter: return kExitNoMeter;
     case Outcome::portError: return kExitPort;
     case Outcome::handshake: return kExitHandshake;
@@ -37,6 +39,8 @@ int exitCodeOf(Outcome outcome)
     }
     return kExitUsage;
 }
+
+bool succeeded(Outcome outcome) { return outcome == Outcome::ok || outcome == Outcome::wouldLoad; }
 
 namespace {
 

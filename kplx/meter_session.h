@@ -15,10 +15,12 @@
 
 namespace kplx {
 
-enum class Outcome { ok, notAMeter, portError, handshake, endNotConfirmed, unplugged, interrupted };
+// `wouldLoad`: a dry run found the meter ready; nothing was sent.
+enum class Outcome { ok, wouldLoad, notAMeter, portError, handshake, endNotConfirmed, unplugged, interrupted };
 
-const char *outcomeName(Outcome outcome);   // as in --json: "ok", "not-a-meter", ...
+const char *outcomeName(Outcome outcome);   // as in --json: "ok", "would-load", "not-a-meter", ...
 int exitCodeOf(Outcome outcome);
+bool succeeded(Outcome outcome);            // ok, or a dry run's would-load
 
 // The bridge's latency timer for the transfer. The bridge sends a short reply at the timer's
 // next expiry, so each ACK waits up to a whole period: 16 ms as the bridge comes, 2 ms here
@@ -38,6 +40,7 @@ struct TuningReport {
 struct MeterProgress {
     std::atomic<uint32_t> blocksSent{0};   // data blocks acknowledged in the current attempt
     std::atomic<uint32_t> attempt{1};
+    std::atomic<bool> queued{false};       // waiting for one of the --jobs slots
     std::atomic<bool> done{false};
 };
 
@@ -50,7 +53,10 @@ struct AttemptReport {
 };
 
 struct MeterReport {
-    std::string serial;
+    std::string serial;        // as the device has it; outputs show it escaped
+    std::string location;      // where it is plugged in ("" where the system does not say)
+    bool hasVersion = false;   // it answered "VERSION" (asked for the log and for a dry run)
+    std::string version;       // its answer, as it gave it
     Outcome outcome = Outcome::ok;
     std::string message;       // one line, in the user's terms, without the serial
     uint32_t framesSent = 0;   // frames written in the last attempt

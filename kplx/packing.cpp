@@ -5,6 +5,7 @@
 #include "kplx/input_file.h"
 #include "kplx/output_file.h"
 #include "kplx/platform/interrupt.h"
+#include "kplx/platform/sha256.h"
 #include "kplx/windows_executable.h"
 
 #include <algorithm>
@@ -198,8 +199,18 @@ Failure info(const fs::path &path)
             detail += ": N = " + std::to_string(t.size) + ", file has " + std::to_string(size) + " bytes";
         return failure(kExitFile, file.shown() + " carries no database: " + detail);
     }
+    platform::Sha256 digest;
+    std::vector<uint8_t> buffer(64 * 1024);
+    for (uint64_t at = 0; at < t.size;) {
+        const size_t chunk = static_cast<size_t>(std::min<uint64_t>(t.size - at, buffer.size()));
+        if (!file.readAt(t.offset + at, buffer.data(), chunk))
+            return failure(kExitFile, file.error());
+        digest.update(buffer.data(), chunk);
+        at += chunk;
+    }
     std::cout << "file: " << path.string() << "\n"
               << "database size: " << t.size << " bytes\n"
+              << "database sha256: " << digest.hex() << "\n"
               << "block count: " << t.blockCount << " (N >> 7)\n"
               << "frames sent: " << t.frameCount << "\n"
               << "offset: " << t.offset << "\n";

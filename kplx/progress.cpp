@@ -64,6 +64,21 @@ void ProgressDisplay::add(const std::string &serial, const MeterProgress &progre
         serialWidth_ = static_cast<int>(serial.size());
 }
 
+void ProgressDisplay::remove(const MeterProgress &progress)
+{
+    for (auto it = meters_.begin(); it != meters_.end(); ++it) {
+        if (it->progress == &progress) {
+            meters_.erase(it);
+            return;
+        }
+    }
+}
+
+void ProgressDisplay::status(const std::string &text)
+{
+    status_ = text;
+}
+
 std::string ProgressDisplay::line(const std::string &serial, uint32_t sent, uint32_t total, double elapsed,
                                   double attemptElapsed, int width)
 {
@@ -92,6 +107,10 @@ void ProgressDisplay::observe(Meter &m, Clock::time_point now)
         m.attemptStart = now;
         m.lastDecile = 0;
     }
+    const bool queued = m.progress->queued;
+    if (m.queued && !queued)   // its transfer begins now: its rate counts from here
+        m.attemptStart = now;
+    m.queued = queued;
     if (!m.ended && m.progress->done) {
         m.ended = true;
         m.end = now;
@@ -164,13 +183,23 @@ void ProgressDisplay::drawLive()
         const Clock::time_point at = m.ended ? m.end : now;
         double elapsed = std::chrono::duration<double>(at - start_).count();
         double attemptElapsed = std::chrono::duration<double>(at - m.attemptStart).count();
-        lines.push_back(line(m.serial, m.progress->blocksSent, blocks_, elapsed, attemptElapsed, serialWidth_));
+        if (m.queued && !m.ended)
+            lines.push_back(m.serial + std::string(static_cast<size_t>(serialWidth_) > m.serial.size()
+                                                       ? static_cast<size_t>(serialWidth_) - m.serial.size() : 0, ' ') +
+                            " waiting for a transfer slot (--jobs)");
+        else
+            lines.push_back(line(m.serial, m.progress->blocksSent, blocks_, elapsed, attemptElapsed, serialWidth_));
         glances.push_back({m.ended, m.progress->blocksSent});
     }
     // The cursor's line sits below the meters' lines; were they more than the rows above it,
     // the top ones would scroll away where no redraw can reach them.
-    if (lines.size() + 1 > static_cast<size_t>(size.rows > 1 ? size.rows : 1))
+    const size_t statusRows = status_.empty() ? 0 : 1;
+    if (lines.size() + statusRows + 1 > static_cast<size_t>(size.rows > 1 ? size.rows : 1))
         lines = {compactLine(glances, blocks_, std::chrono::duration<double>(now - start_).count())};
+    if (glances.empty())
+        lines.clear();
+    if (!status_.empty())
+        lines.push_back(status_);
 
     // Over the old lines, as many rows as they take now; each new line stops short of the last
     // column, where some terminals wrap at once. Whatever of the old is left below goes.
@@ -221,7 +250,7 @@ void ProgressDisplay::message(const std::string &text, bool error)
     std::FILE *to = error ? output_.err : output_.out;
     std::fprintf(to, "%s\n", text.c_str());
     std::fflush(to);
-    if (mode_ == ProgressMode::live && !meters_.empty())
+    if (mode_ == ProgressMode::live && (!meters_.empty() || !status_.empty()))
         drawLive();
 }
 

@@ -30,6 +30,9 @@ public:
     ProgressDisplay(ProgressMode mode, uint32_t blocks, ProgressOutput output = ProgressOutput());
 
     void add(const std::string &serial, const MeterProgress &progress);   // serial as shown
+    void remove(const MeterProgress &progress);   // its line goes (the station, once it is reported)
+    // A last live line below the meters' (the station's idle line); "" for none. Terminal only.
+    void status(const std::string &text);
     void update();                                    // at most ten times a second
     void message(const std::string &text, bool error);   // a whole line, stdout or stderr
     void finish();                                    // the last redraw; lines stay on screen
@@ -57,6 +60,7 @@ private:
         Clock::time_point attemptStart;
         Clock::time_point end;   // when it was seen done; its line stands still from then on
         bool ended = false;
+        bool queued = false;     // last seen waiting for a --jobs slot
     };
 
     void observe(Meter &m, Clock::time_point now);   // a new attempt, or the end
@@ -73,6 +77,7 @@ private:
     Clock::time_point start_ = Clock::now();
     std::vector<size_t> drawn_;   // the length of each live line on screen
     int serialWidth_ = 8;
+    std::string status_;
 };
 
 }  // namespace kplx

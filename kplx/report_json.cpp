@@ -33,6 +33,8 @@ json meterJson(const MeterReport &m)
                                 {"framesSent", a.framesSent},
                                 {"seconds", milliRounded(a.seconds)}});
     json j{{"serial", shownText(m.serial)},
+           {"location", orNull(!m.location.empty(), m.location)},
+           {"meterVersion", orNull(m.hasVersion, shownText(m.version))},
            {"result", outcomeName(m.outcome)},
            {"message", m.message},
            {"framesSent", m.framesSent},
@@ -53,6 +55,8 @@ std::string loadJson(const LoadSummary &s)
     json doc{{"file", s.file},
              {"databaseBytes", s.fileRead ? json(s.databaseBytes) : json(nullptr)},
              {"blocks", s.fileRead ? json(s.blocks) : json(nullptr)},
+             {"databaseSha256", s.fileRead ? json(s.databaseSha256) : json(nullptr)},
+             {"dryRun", s.dryRun},
              {"exitCode", s.exitCode},
              {"meters", meters}};
     if (!s.error.empty())
@@ -66,6 +70,7 @@ std::string listJson(const std::vector<ListedDevice> &devices)
     json list = json::array();
     for (const ListedDevice &d : devices)
         list.push_back(json{{"index", d.index},
+                            {"location", orNull(!d.location.empty(), d.location)},
                             {"serial", orNull(!d.serial.empty(), d.serial)},
                             {"description", d.description},
                             {"meter", d.checked ? json(d.meter) : json(nullptr)},

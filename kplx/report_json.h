@@ -14,6 +14,8 @@ struct LoadSummary {
     bool fileRead = false;          // databaseBytes and blocks are known
     uint32_t databaseBytes = 0;
     uint64_t blocks = 0;
+    std::string databaseSha256;     // of the database's bytes, as a load log gives it
+    bool dryRun = false;
     int exitCode = 0;
     std::string error;              // why nothing was loaded ("" when meters were tried)
     std::vector<MeterReport> meters;
@@ -22,6 +24,7 @@ struct LoadSummary {
 // Device strings here are in the shown form (shownText).
 struct ListedDevice {
     int index = 0;
+    std::string location;           // "" where the system does not tell
     std::string serial;             // "" where the device has none or could not be asked
     std::string description;
     bool checked = false;           // whether `meter` is known

@@ -57,7 +57,7 @@ struct Tried {
 
 void tryCandidate(link::Backend &backend, const link::DeviceInfo &d, Tried &tried)
 {
-    ChosenMeter m{d.serial, nullptr};
+    ChosenMeter m{d.serial, d.location, nullptr};
     MeterReport refused;
     switch (openMeter(backend, d, m.link, refused)) {
     case Verdict::meter: tried.meters.push_back(std::move(m)); break;
@@ -65,6 +65,8 @@ void tryCandidate(link::Backend &backend, const link::DeviceInfo &d, Tried &trie
     case Verdict::unchecked: tried.unchecked.push_back(refused); break;
     }
 }
+
+bool stopping(const std::function<bool()> &stopRequested) { return stopRequested && stopRequested(); }
 
 void fail(Selection &sel, int code, const std::string &error)
 {
@@ -74,46 +76,110 @@ void fail(Selection &sel, int code, const std::string &error)
     sel.error = error;
 }
 
-Selection byName(link::Backend &backend, const std::vector<link::DeviceInfo> &devices,
-                 const std::vector<std::string> &serials)
+std::vector<std::string> rawSerials(const std::vector<std::string> &shown)
 {
-    Selection sel;
-    std::vector<std::string> wanted;   // raw bytes
-    for (const std::string &s : serials)
-        if (std::find(wanted.begin(), wanted.end(), rawText(s)) == wanted.end())
-            wanted.push_back(rawText(s));
+    std::vector<std::string> raw;
+    for (const std::string &s : shown)
+        if (std::find(raw.begin(), raw.end(), rawText(s)) == raw.end())
+            raw.push_back(rawText(s));
+    return raw;
+}
 
-    std::vector<std::string> attached, unasked;
+bool listed(const std::vector<std::string> &list, const std::string &item)
+{
+    return std::find(list.begin(), list.end(), item) != list.end();
+}
+
+// Every name must find its device: a serial number anywhere, a port occupied, and where both
+// are given, one device with both. Otherwise nothing is loaded, and the error says why.
+bool namesFound(const std::vector<link::DeviceInfo> &devices, const std::vector<std::string> &wanted,
+                const SelectionRequest &request, Selection &sel)
+{
+    std::vector<std::string> attached, unasked, occupied;
     for (const link::DeviceInfo &d : devices) {
         if (!d.problem.empty())
             unasked.push_back(deviceName(d) + ": " + d.problem);
         else if (!d.serial.empty())
-            attached.push_back(shownText(d.serial));
+            attached.push_back(shownText(d.serial) + (d.location.empty() ? "" : " at " + d.location));
+        if (!d.location.empty())
+            occupied.push_back(d.location);
     }
-    Tried tried;
     for (const std::string &raw : wanted) {
-        std::vector<const link::DeviceInfo *> matches;
-        for (const link::DeviceInfo &d : devices)
-            if (d.problem.empty() && d.serial == raw)
-                matches.push_back(&d);
-        if (matches.empty()) {
-            const std::string shown = shownText(raw);
-            if (!unasked.empty()) {
-                // A device that cannot tell its serial number may be this one.
-                fail(sel, kExitPort, "no device with serial number " + shown + " was found, and some could not be asked (" +
-                                         joined(unasked) + ")");
-            } else {
-                fail(sel, kExitNoMeter, "no device with serial number " + shown + " is attached" +
-                                            (attached.empty() ? " (none is)" : " (attached: " + joined(attached) + ")"));
-            }
-            return sel;
-        }
-        if (matches.size() > 1) {
-            std::vector<MeterReport> dup = duplicates(matches);
-            tried.unchecked.insert(tried.unchecked.end(), dup.begin(), dup.end());
+        const bool found = std::any_of(devices.begin(), devices.end(), [&](const link::DeviceInfo &d) {
+            return d.problem.empty() && d.serial == raw;
+        });
+        if (found)
             continue;
+        const std::string shown = shownText(raw);
+        if (!unasked.empty()) {
+            // A device that cannot tell its serial number may be this one.
+            fail(sel, kExitPort, "no device with serial number " + shown + " was found, and some could not be asked (" +
+                                     joined(unasked) + ")");
+        } else {
+            fail(sel, kExitNoMeter, "no device with serial number " + shown + " is attached" +
+                                        (attached.empty() ? " (none is)" : " (attached: " + joined(attached) + ")"));
         }
-        tryCandidate(backend, *matches.front(), tried);
+        return false;
+    }
+    for (const std::string &port : request.ports) {
+        if (listed(occupied, port))
+            continue;
+        fail(sel, kExitNoMeter, "nothing is plugged in at port " + shownText(port) +
+                                    (occupied.empty() ? "" : " (occupied: " + joined(occupied) + ")"));
+        return false;
+    }
+    if (wanted.empty() || request.ports.empty())
+        return true;
+    // Both kinds given: each name must meet the other kind in one device.
+    for (const std::string &raw : wanted) {
+        if (std::any_of(devices.begin(), devices.end(),
+                        [&](const link::DeviceInfo &d) { return d.serial == raw && listed(request.ports, d.location); }))
+            continue;
+        fail(sel, kExitNoMeter, "the device with serial number " + shownText(raw) + " is not at a port named with -p (" +
+                                    joined(attached) + ")");
+        return false;
+    }
+    for (const std::string &port : request.ports) {
+        if (std::any_of(devices.begin(), devices.end(),
+                        [&](const link::DeviceInfo &d) { return d.location == port && listed(wanted, d.serial); }))
+            continue;
+        fail(sel, kExitNoMeter, "the device at port " + shownText(port) + " has none of the serial numbers named with -s");
+        return false;
+    }
+    return true;
+}
+
+Selection byName(link::Backend &backend, const std::vector<link::DeviceInfo> &devices, const SelectionRequest &request,
+                 const std::function<bool()> &stopRequested)
+{
+    Selection sel;
+    const std::vector<std::string> wanted = rawSerials(request.serials);
+    if (!namesFound(devices, wanted, request, sel))
+        return sel;
+
+    Tried tried;
+    std::vector<const link::DeviceInfo *> chosen;
+    for (const link::DeviceInfo &d : devices)
+        if (matches(d, request))
+            chosen.push_back(&d);
+    for (const link::DeviceInfo *d : chosen) {
+        if (stopping(stopRequested))
+            break;
+        if (request.ports.empty()) {
+            // Named by serial alone: cloned bridges sharing it cannot be told apart.
+            std::vector<const link::DeviceInfo *> group;
+            for (const link::DeviceInfo *other : chosen)
+                if (other->serial == d->serial)
+                    group.push_back(other);
+            if (group.size() > 1) {
+                if (group.front() == d) {
+                    std::vector<MeterReport> dup = duplicates(group);
+                    tried.unchecked.insert(tried.unchecked.end(), dup.begin(), dup.end());
+                }
+                continue;
+            }
+        }
+        tryCandidate(backend, *d, tried);
     }
     sel.meters = std::move(tried.meters);
     sel.refused = tried.notMeters;
@@ -121,7 +187,8 @@ Selection byName(link::Backend &backend, const std::vector<link::DeviceInfo> &de
     return sel;
 }
 
-Selection bySearch(link::Backend &backend, const std::vector<link::DeviceInfo> &devices, bool all)
+Selection bySearch(link::Backend &backend, const std::vector<link::DeviceInfo> &devices, bool all,
+                   const std::function<bool()> &stopRequested)
 {
     Selection sel;
     std::map<std::string, std::vector<const link::DeviceInfo *>> bySerial;
@@ -154,6 +221,8 @@ Selection bySearch(link::Backend &backend, const std::vector<link::DeviceInfo> &
             passedOver.push_back(deviceName(d) + ": " + why);
             continue;
         }
+        if (stopping(stopRequested))
+            break;
         tryCandidate(backend, d, tried);
     }
 
@@ -251,7 +320,21 @@ Verdict openMeter(link::Backend &backend, const link::DeviceInfo &device, std::u
     return Verdict::meter;
 }
 
-Selection selectMeters(link::Backend &backend, const std::vector<std::string> &serials, bool all)
+bool matches(const link::DeviceInfo &device, const SelectionRequest &request)
+{
+    if (!request.serials.empty() && (!device.problem.empty() || !listed(rawSerials(request.serials), device.serial)))
+        return false;
+    return request.ports.empty() || listed(request.ports, device.location);
+}
+
+Selection selectFrom(link::Backend &backend, const std::vector<link::DeviceInfo> &devices, const SelectionRequest &request,
+                     const std::function<bool()> &stopRequested)
+{
+    return request.named() ? byName(backend, devices, request, stopRequested)
+                           : bySearch(backend, devices, request.all, stopRequested);
+}
+
+Selection selectMeters(link::Backend &backend, const SelectionRequest &request, const std::function<bool()> &stopRequested)
 {
     std::vector<link::DeviceInfo> devices;
     if (backend.enumerate(devices) != link::Status::ok) {
@@ -259,7 +342,30 @@ Selection selectMeters(link::Backend &backend, const std::vector<std::string> &s
         fail(sel, kExitPort, "cannot list the devices: " + backend.detail());
         return sel;
     }
-    return serials.empty() ? bySearch(backend, devices, all) : byName(backend, devices, serials);
+    return selectFrom(backend, devices, request, stopRequested);
+}
+
+std::string missingFor(const std::vector<link::DeviceInfo> &devices, const SelectionRequest &request, unsigned expected)
+{
+    std::vector<std::string> missing;
+    if (request.named()) {
+        for (const std::string &raw : rawSerials(request.serials))
+            if (std::none_of(devices.begin(), devices.end(),
+                             [&](const link::DeviceInfo &d) { return d.serial == raw && matches(d, request); }))
+                missing.push_back("serial number " + shownText(raw));
+        for (const std::string &port : request.ports)
+            if (std::none_of(devices.begin(), devices.end(),
+                             [&](const link::DeviceInfo &d) { return d.location == port && matches(d, request); }))
+                missing.push_back("a device at port " + shownText(port));
+        return joined(missing);
+    }
+    const unsigned need = request.all && expected > 0 ? expected : 1;
+    const auto found = static_cast<unsigned>(std::count_if(devices.begin(), devices.end(), isCandidate));
+    if (found >= need)
+        return "";
+    if (need == 1)
+        return "a meter";
+    return std::to_string(need) + " meters (" + std::to_string(found) + " attached)";
 }
 
 }  // namespace kplx

@@ -1,5 +1,5 @@
-// Which meters a load takes: those named by serial number, every attached meter (--all), or
-// the one attached meter. The choice is made from what the system lists without opening a
+// Which meters a load takes: those named by serial number or by USB port, every attached meter
+// (--all), or the one attached meter. The choice is made from what the system lists without opening a
 // device; only a candidate (named, or with the meter's description) is opened, its EEPROM
 // must pass the identity check, and only then is it claimed and configured. Every candidate
 // that is not taken is accounted for as a failed meter.
@@ -8,6 +8,7 @@
 #include "kplx/meter_session.h"
 #include "link/link.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,7 +17,17 @@ namespace kplx {
 
 struct ChosenMeter {
     std::string serial;                      // as the device has it; outputs show it escaped
+    std::string location;                    // where it is plugged in ("" where unknown)
     std::unique_ptr<link::MeterLink> link;   // open, claimed, configured, a meter
+};
+
+// What the command line asks for. With serials and ports both given, a device must match both.
+struct SelectionRequest {
+    std::vector<std::string> serials;   // as given: the shown form, \xNN standing for a byte
+    std::vector<std::string> ports;     // USB locations as the system names them (Linux: 1-2.3)
+    bool all = false;
+
+    bool named() const { return !serials.empty() || !ports.empty(); }
 };
 
 struct Selection {
@@ -27,8 +38,21 @@ struct Selection {
     std::string error;
 };
 
-// `serials` as given on the command line: in the shown form, \xNN standing for a byte.
-Selection selectMeters(link::Backend &backend, const std::vector<std::string> &serials, bool all);
+// Opens no further candidate once `stopRequested` says so; the caller reports what it chose.
+Selection selectMeters(link::Backend &backend, const SelectionRequest &request,
+                       const std::function<bool()> &stopRequested = nullptr);
+
+// Chooses among devices already listed: the station's way, one plug-in at a time.
+Selection selectFrom(link::Backend &backend, const std::vector<link::DeviceInfo> &devices,
+                     const SelectionRequest &request, const std::function<bool()> &stopRequested = nullptr);
+
+// What the listed devices lack before the request can be met ("" when it can), judged from
+// what the system lists, without opening anything: the named serials and ports, or at least
+// `expected` candidates (one without --all). --wait polls this.
+std::string missingFor(const std::vector<link::DeviceInfo> &devices, const SelectionRequest &request, unsigned expected);
+
+// Whether a device matches the serials and ports named (any device when none are).
+bool matches(const link::DeviceInfo &device, const SelectionRequest &request);
 
 // Whether a device is worth opening on its descriptors alone: it says it is a meter, or it
 // could not say what it is.

@@ -204,6 +204,12 @@ public:
         return Status::ok;
     }
 
+    bool knowsLocations() const override { return false; }
+    std::string locationsMissing() const override
+    {
+        return "this D2XX library cannot tell without FT_GetDeviceInfoDetail";
+    }
+
     // Opened by index, then checked against the listing: it may have moved meanwhile.
     Status open(const DeviceInfo &device, std::unique_ptr<MeterLink> &link) override
     {

@@ -98,6 +98,11 @@ public:
     // The device `enumerate` gave, found where it was listed (two devices may share a serial).
     virtual Status open(const DeviceInfo &device, std::unique_ptr<MeterLink> &link) = 0;
 
+    // Whether `enumerate` tells where each device is plugged in (DeviceInfo::location); if not,
+    // why not, in words that finish "-p needs the devices' USB locations, which ...".
+    virtual bool knowsLocations() const { return true; }
+    virtual std::string locationsMissing() const { return ""; }
+
     const std::string &detail() const { return detail_; }
 
 protected:

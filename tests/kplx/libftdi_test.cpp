@@ -31,10 +31,10 @@ TEST_F(Libftdi, ListShowsTwoMetersAndACable)
     config("device meter\nversion KPLX Meter V2.10\ndevice cable\ndevice meter\nversion V3.00\n");
     Ran r = kplx({"list"});
     ASSERT_EQ(0, r.code) << r.err;
-    EXPECT_EQ("index  serial    description      meter  version\n"
-              "0      KP000001  Quorvel KPLX     yes    KPLX Meter V2.10\n"
-              "1      FT000002  FT232R USB UART  no     -\n"
-              "2      KP000003  Quorvel KPLX     yes    V3.00\n",
+    EXPECT_EQ("index  location  serial    description      meter  version\n"
+              "0      1-1       KP000001  Quorvel KPLX     yes    KPLX Meter V2.10\n"
+              "1      1-2       FT000002  FT232R USB UART  no     -\n"
+              "2      1-3       KP000003  Quorvel KPLX     yes    V3.00\n",
               r.out);
 }
 

@@ -35,7 +35,7 @@ TEST_F(Selection, BridgeThatCannotBeOpenedIsListedAndSkippedWithoutBeingOpened)
     config(meter("KP000001") + "device cable\nserial FT000002\nopen-fail\n");
     Ran list = kplx({"list"});
     EXPECT_EQ(0, list.code) << list.err;
-    EXPECT_NE(std::string::npos, list.out.find("1      FT000002  FT232R USB UART  no     -")) << list.out;
+    EXPECT_NE(std::string::npos, list.out.find("1      -         FT000002  FT232R USB UART  no     -")) << list.out;
     Ran load = kplx({"load", "--all", packed});
     EXPECT_EQ(0, load.code) << load.err;
     EXPECT_EQ("", load.err);
@@ -52,7 +52,7 @@ TEST_F(Selection, ListExitsNonZeroWhenACandidateCannotBeChecked)
         Ran table = kplx({"list"});
         EXPECT_EQ(c.code, table.code) << c.config;
         EXPECT_NE(std::string::npos, table.err.find(c.says)) << table.err;
-        EXPECT_NE(std::string::npos, table.out.find("1      KP000002  Quorvel KPLX  ?      -")) << table.out;
+        EXPECT_NE(std::string::npos, table.out.find("1      -         KP000002  Quorvel KPLX  ?      -")) << table.out;
         json list = json::parse(kplx({"list", "--json"}).out);
         EXPECT_EQ(true, list[0]["meter"]);
         EXPECT_TRUE(list[1]["meter"].is_null()) << c.config;

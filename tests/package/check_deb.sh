@@ -84,6 +84,6 @@ cmp -s <("$root/usr/bin/kplx" completion bash) "$root/usr/share/bash-completion/
 printf 'device meter\nversion KPLX Meter V2.10\ndevice cable\n' >"$root/sim.cfg"
 listing=$(KPLX_SIM_CONFIG="$root/sim.cfg" "$emulator" -- "$root/usr/bin/kplx" list)
 echo "$listing" | sed 's/^/package: | /'
-grep -q '^0 *KP000001 *Quorvel KPLX *yes *KPLX Meter V2.10$' <<<"$listing" || fail "kplx list did not show the meter"
-grep -q '^1 *FT000002 *FT232R USB UART *no *-$' <<<"$listing" || fail "kplx list did not show the cable"
+grep -q '^0 *1-1 *KP000001 *Quorvel KPLX *yes *KPLX Meter V2.10$' <<<"$listing" || fail "kplx list did not show the meter"
+grep -q '^1 *1-2 *FT000002 *FT232R USB UART *no *-$' <<<"$listing" || fail "kplx list did not show the cable"
 echo "package: PASS"

@@ -1,0 +1,40 @@
+// The station's rules, apart from any device or clock: each plug-in is looked at once. One that
+// the selection names and whose descriptors say it is a meter is to be loaded, once; one whose
+// descriptors say it is not a meter is reported once and left alone, as is a meter the selection
+// does not name. A device that leaves is forgotten, so plugging it in again is a new plug-in.
+#pragma once
+
+#include "kplx/selection.h"
+#include "link/link.h"
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace kplx {
+
+class StationPlan {
+public:
+    explicit StationPlan(SelectionRequest request) : request_(std::move(request)) {}
+
+    struct Changes {
+        std::vector<link::DeviceInfo> load;        // new plug-ins to load
+        std::vector<link::DeviceInfo> notMeters;   // new plug-ins that say they are not meters
+        std::vector<link::DeviceInfo> notNamed;    // new meters the selection leaves out
+        std::vector<link::DeviceInfo> left;        // gone since the last listing
+    };
+
+    // The listing as it is now, against the last one.
+    Changes update(const std::vector<link::DeviceInfo> &listing);
+
+    // What tells one plug-in from another: where the device is and its strings, and on Linux
+    // its bus address, which the kernel gives anew at every plug-in. (Through D2XX a device
+    // pulled out and plugged back in between two looks is the same plug-in.)
+    static std::string plugInKey(const link::DeviceInfo &device);
+
+private:
+    SelectionRequest request_;
+    std::map<std::string, std::vector<link::DeviceInfo>> present_;   // by key: devices share one only when alike
+};
+
+}  // namespace kplx
