@@ -210,7 +210,8 @@ void ProgressDisplay::drawLive()
         frame += "\r" + shown + "\x1b[K\n";
         drawn_.push_back(shown.size());
     }
-    frame += "\x1b[J";
+    // From the first column even with no line drawn: a terminal that echoed ^C has moved it.
+    frame += "\r\x1b[J";
     std::fputs(frame.c_str(), output_.out);
     std::fflush(output_.out);
 }
