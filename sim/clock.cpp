@@ -14,6 +14,27 @@
 namespace sim {
 namespace detail {
 
+#if defined(_WIN32)
+// The creation time Windows keeps for the process, on the steady clock.
+static std::chrono::steady_clock::time_point processStart() {
+    const auto now = std::chrono::steady_clock::now();
+    FILETIME created, exited, kernel, user, systemNow;
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return now;
+    GetSystemTimeAsFileTime(&systemNow);
+    auto ticks = [](const FILETIME &f) {
+        return static_cast<long long>((static_cast<unsigned long long>(f.dwHighDateTime) << 32) | f.dwLowDateTime);
+    };
+    const long long age = ticks(systemNow) - ticks(created);   // 100 ns units
+    if (age <= 0) return now;
+    return now - std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::nanoseconds(age * 100));
+}
+#else
+// Linked into the program (kplx's simulator backend, the emulator): its static
+// initialisation is the process's start, near enough.
+static const std::chrono::steady_clock::time_point kLoadedAt = std::chrono::steady_clock::now();
+static std::chrono::steady_clock::time_point processStart() { return kLoadedAt; }
+#endif
+
 static double realElapsedMs() {
     std::chrono::duration<double, std::milli> d = std::chrono::steady_clock::now() - state().realBase;
     return d.count();
@@ -58,9 +79,18 @@ static void rebase(double simMs) {
     s.realBase = std::chrono::steady_clock::now();
 }
 
+void startRealClockAtProcessStart() {
+    State &s = state();
+    s.virtualClock = false;
+    s.realBaseMs = 0;
+    s.realBase = processStart();
+}
+
 }  // namespace detail
 
 using namespace detail;
+
+void waitUntilMs(double ms) { waitUntil(ms); }
 
 double nowMs() {
     const State &s = state();

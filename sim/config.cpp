@@ -14,6 +14,7 @@ namespace {
 
 struct Parsed {
     std::vector<DeviceConfig> devices;
+    std::vector<int> deviceLines;   // where each device starts in the file
     bool hasScale = false, hasLink = false, hasClock = false;
     double timeScale = 1;
     Link link;
@@ -67,20 +68,56 @@ std::string unescaped(const std::string &text) {
     return out;
 }
 
-// A USB port as sysfs names it, on the emulation's one bus: 1-P or 1-P.P...
+// A USB port as sysfs names it, on the emulation's one bus: 1-P or 1-P.P..., each port 1 to 15
+// and seven at most, so that the location ID has a hex digit for each.
 bool usbPortName(const std::string &text) {
-    if (text.compare(0, 2, "1-") != 0) return false;
-    bool digit = false;
-    for (size_t i = 2; i < text.size(); ++i) {
-        if (isdigit(static_cast<unsigned char>(text[i]))) digit = true;
-        else if (text[i] == '.' && digit) digit = false;
-        else return false;
+    return text.compare(0, 2, "1-") == 0 && locationId(text) != 0;
+}
+
+// Whether two ports are one, or one is a hub on the other's way.
+bool portsMeet(const std::string &a, const std::string &b) {
+    const std::string &shorter = a.size() <= b.size() ? a : b, &longer = a.size() <= b.size() ? b : a;
+    return shorter == longer || longer.compare(0, shorter.size() + 1, shorter + ".") == 0;
+}
+
+bool overlap(const std::vector<std::pair<double, double>> &a, const std::vector<std::pair<double, double>> &b) {
+    for (const auto &x : a)
+        for (const auto &y : b)
+            if (x.first < y.second && y.first < x.second) return true;
+    return false;
+}
+
+// A port holds one device at a time, and a device is not a hub: two devices may share a port
+// (a fixture's socket) only while their timelines keep them apart.
+std::string portClash(const Parsed &p) {
+    for (size_t i = 0; i < p.devices.size(); ++i) {
+        const std::string a = p.devices[i].usbPort.empty() ? "1-" + std::to_string(i + 1) : p.devices[i].usbPort;
+        for (size_t j = 0; j < i; ++j) {
+            const std::string b = p.devices[j].usbPort.empty() ? "1-" + std::to_string(j + 1) : p.devices[j].usbPort;
+            if (portsMeet(a, b) && overlap(presence(p.devices[i]), presence(p.devices[j])))
+                return "line " + std::to_string(p.deviceLines[i]) + ": the device at port " + a +
+                       " is plugged in while the device of line " + std::to_string(p.deviceLines[j]) + " is at " + b;
+        }
     }
-    return digit;
+    return "";
+}
+
+// plug-in-at and pull-out-at: in time order, each changing what the last one left.
+std::string plugEvent(DeviceConfig &d, bool plugIn, const std::string &key, const std::vector<std::string> &args) {
+    unsigned long ms = 0;
+    if (args.size() != 1 || !toNumber(args[0], 0x7FFFFFFF, ms)) return key + " needs a time in milliseconds";
+    const std::vector<PlugEvent> &t = d.timeline;
+    if (!t.empty() && !(static_cast<double>(ms) > t.back().atMs))
+        return key + " " + args[0] + " is not after the device's last plug-in or pull-out";
+    const bool inBefore = t.empty() ? !plugIn : t.back().plugIn;
+    if (plugIn == inBefore)
+        return key + " " + args[0] + (plugIn ? ": the device is plugged in already" : ": the device is out already");
+    d.timeline.push_back(PlugEvent{static_cast<double>(ms), plugIn});
+    return "";
 }
 
 // One line; returns an error text, empty when fine.
-std::string directive(Parsed &p, const std::string &key, const std::string &rest) {
+std::string directive(Parsed &p, int lineNumber, const std::string &key, const std::string &rest) {
     std::istringstream in(rest);
     std::vector<std::string> args;
     for (std::string a; in >> a;) args.push_back(a);
@@ -116,6 +153,7 @@ std::string directive(Parsed &p, const std::string &key, const std::string &rest
         if (args.size() != 1 || (args[0] != "meter" && args[0] != "cable")) return "device meter | cable";
         Role role = args[0] == "meter" ? Role::meter : Role::cable;
         p.devices.push_back(numberedDefaults(role, static_cast<int>(p.devices.size()) + 1));
+        p.deviceLines.push_back(lineNumber);
         return "";
     }
     if (p.devices.empty()) return key + " before any device line";
@@ -133,10 +171,12 @@ std::string directive(Parsed &p, const std::string &key, const std::string &rest
         return "";
     }
     if (key == "port") {
-        if (args.size() != 1 || !usbPortName(args[0])) return "port needs a USB port on bus 1, such as 1-2.3";
+        if (args.size() != 1 || !usbPortName(args[0]))
+            return "port needs a USB port on bus 1, such as 1-2.3 (ports 1 to 15, seven deep at most)";
         d.usbPort = args[0];
         return "";
     }
+    if (key == "plug-in-at" || key == "pull-out-at") return plugEvent(d, key == "plug-in-at", key, args);
     struct Word { const char *name; uint16_t *field; };
     const Word words[] = {{"vendor-id", &e.vendorId}, {"product-id", &e.productId}, {"max-power", &e.maxPower},
                           {"pnp", &e.pnp}, {"self-powered", &e.selfPowered}, {"remote-wakeup", &e.remoteWakeup}};
@@ -237,11 +277,16 @@ bool loadConfig(const std::string &path) {
         size_t gap = line.find_first_of(" \t");
         std::string key = line.substr(0, gap);
         std::string rest = gap == std::string::npos ? "" : trim(line.substr(gap));
-        std::string error = directive(p, key, rest);
+        std::string error = directive(p, lineNumber, key, rest);
         if (!error.empty()) {
             s.configError = "line " + std::to_string(lineNumber) + ": " + error;
             return false;
         }
+    }
+    std::string clash = portClash(p);
+    if (!clash.empty()) {
+        s.configError = clash;
+        return false;
     }
     s.configError.clear();
     s.devices.clear();

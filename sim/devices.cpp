@@ -36,6 +36,14 @@ Device *byHandle(const void *handle) {
     return nullptr;
 }
 
+Device *byStaleHandle(const void *handle) {
+    if (handle == nullptr) return nullptr;
+    for (Device &d : state().devices)
+        for (uintptr_t h : d.staleHandles)
+            if (h == reinterpret_cast<uintptr_t>(handle)) return &d;
+    return nullptr;
+}
+
 uintptr_t newHandle() {
     // Never reused, so a handle kept from an earlier test or session stays invalid.
     static uintptr_t next = 0x5100;
@@ -89,6 +97,7 @@ int addDevice(const DeviceConfig &config) {
     State &s = state();
     s.devices.emplace_back();
     s.devices.back().config = config;
+    startTimeline(s.devices.back());
     return static_cast<int>(s.devices.size()) - 1;
 }
 
@@ -114,19 +123,25 @@ void useDefaultConfig() {
 
 bool startFromEnvironment() {
     reset();
-    state().loaded = true;
+    State &s = state();
+    s.loaded = true;
     useVirtualClock(false);
     const char *path = std::getenv("KPLX_SIM_CONFIG");
+    bool ok = true;
     if (path == nullptr || *path == '\0') {
         useDefaultConfig();
-        return true;
+    } else if (!loadConfig(path)) {
+        // No devices at all, so that a broken configuration cannot pass for a healthy meter.
+        s.devices.clear();
+        s.configError = std::string(path) + ": " + s.configError;
+        ok = false;
     }
-    if (loadConfig(path)) return true;
-    // No devices at all, so that a broken configuration cannot pass for a healthy meter.
-    State &s = state();
-    s.devices.clear();
-    s.configError = std::string(path) + ": " + s.configError;
-    return false;
+    // A timeline counts from the process's start, at the configured scale from the first moment.
+    if (s.virtualClock)
+        s.virtualNowMs = 0;
+    else
+        startRealClockAtProcessStart();
+    return ok;
 }
 
 }  // namespace sim

@@ -1,10 +1,12 @@
-// The thirteen D2XX entry points. In the DLL they are the exports (named and numbered by the
-// .def file); natively they are reached only through procByOrdinal.
+// The D2XX entry points: the thirteen the utility binds by ordinal and those clients bind by
+// name. In the DLL they are the exports (named and numbered by the .def file); natively they
+// are reached only through procByOrdinal and lookupProc.
 #include "sim/eeprom.h"
 #include "sim/internal.h"
 #include "sim/lock.h"
 #include "usb/d2xx.h"
 
+#include <algorithm>
 #include <cstring>
 #include <type_traits>
 
@@ -31,30 +33,48 @@ constexpr size_t kInfoDescriptionSize = 64;
 constexpr int kOrdinalSetLatencyTimer = 70;
 constexpr int kOrdinalGetLatencyTimer = 71;
 constexpr int kOrdinalSetChars = 72;
+constexpr int kOrdinalCreateDeviceInfoList = 73;
+constexpr int kOrdinalGetDeviceInfoDetail = 74;
 
-// The handle's device, or why there is none usable.
-FT_STATUS usable(FT_HANDLE handle, Device *&device) {
+// Every entry point first loads the configuration and applies the plug-ins and pull-outs due.
+void catchUp() {
     sim::detail::ensureLoaded();
+    sim::detail::applyTimeline();
+}
+
+// The handle's device, or why there is none usable. A handle of a device pulled out (or of
+// an earlier plug-in of it) fails with FT_IO_ERROR until it is closed.
+FT_STATUS usable(FT_HANDLE handle, Device *&device) {
+    catchUp();
     device = sim::detail::byHandle(handle);
-    if (device == nullptr) return FT_INVALID_HANDLE;
+    if (device == nullptr) return sim::detail::byStaleHandle(handle) != nullptr ? FT_IO_ERROR : FT_INVALID_HANDLE;
     return device->plugged ? FT_OK : FT_IO_ERROR;
 }
 
-FT_STATUS readBytes(Device &d, uint8_t *buffer, DWORD count, DWORD &got, sim::detail::Lock &lock) {
+// A read waits for its bytes or its timeout, and fails if the device is pulled out meanwhile.
+FT_STATUS readBytes(FT_HANDLE handle, uint8_t *buffer, DWORD count, DWORD &got, sim::detail::Lock &lock) {
     got = 0;
-    if (count == 0) return FT_OK;
-    double timeout = d.port.readTimeoutMs != 0 ? d.port.readTimeoutMs : sim::detail::kEndlessReadMs;
+    Device *d = nullptr;
+    FT_STATUS s = usable(handle, d);
+    if (s != FT_OK || count == 0) return s;
+    double timeout = d->port.readTimeoutMs != 0 ? d->port.readTimeoutMs : sim::detail::kEndlessReadMs;
     double deadline = sim::nowMs() + timeout;
     for (;;) {
         bool pieceEnded = false;
-        got += static_cast<DWORD>(sim::detail::takeReadable(d, buffer + got, count - got, sim::nowMs(), true, pieceEnded));
+        got += static_cast<DWORD>(sim::detail::takeReadable(*d, buffer + got, count - got, sim::nowMs(), true, pieceEnded));
         if (got == count || pieceEnded) return FT_OK;
-        double next = d.bridge.host().empty() ? d.bridge.nextSendMs() : d.bridge.host().front().atMs;
-        if (next > deadline) {
-            sim::detail::waitUntil(deadline, &lock);
-            return FT_OK;
+        double next = d->bridge.host().empty() ? d->bridge.nextSendMs() : d->bridge.host().front().atMs;
+        bool timesOut = next > deadline;
+        double until = timesOut ? deadline : next;
+        if (d->pullOutMs <= until) {
+            until = d->pullOutMs;
+            timesOut = false;
         }
-        sim::detail::waitUntil(next, &lock);
+        sim::detail::waitUntil(until, &lock);
+        // The lock may have been let go: the device may have gone, or come back as a new one.
+        s = usable(handle, d);
+        if (s != FT_OK) return s;
+        if (timesOut) return FT_OK;
     }
 }
 
@@ -67,7 +87,7 @@ const std::string *listString(const Device &d, DWORD flags) {
 
 SIM_ENTRY FT_Open(int deviceNumber, FT_HANDLE *handle) {
     sim::detail::Lock lock;
-    sim::detail::ensureLoaded();
+    catchUp();
     if (handle == nullptr) return FT_INVALID_PARAMETER;
     Device *d = sim::detail::listed(deviceNumber);
     if (d == nullptr) return FT_DEVICE_NOT_FOUND;
@@ -82,6 +102,15 @@ SIM_ENTRY FT_Close(FT_HANDLE handle) {
     sim::detail::Lock lock;
     Device *d = nullptr;
     if (usable(handle, d) == FT_INVALID_HANDLE) return FT_INVALID_HANDLE;
+    if (d == nullptr) {
+        // A handle of an earlier plug-in: released, and the device as it is now left alone.
+        Device *old = sim::detail::byStaleHandle(handle);
+        std::vector<uintptr_t> &stale = old->staleHandles;
+        stale.erase(std::find(stale.begin(), stale.end(), reinterpret_cast<uintptr_t>(handle)));
+        old->calls.push_back("close");
+        sim::writeOutputs();
+        return FT_OK;
+    }
     // An unplugged device's handle is released all the same.
     d->handle = 0;
     sim::detail::closeDevice(*d);
@@ -95,7 +124,7 @@ SIM_ENTRY FT_Read(FT_HANDLE handle, LPVOID buffer, DWORD bytesToRead, LPDWORD by
     if (bytesReturned != nullptr) *bytesReturned = 0;
     if (s != FT_OK) return s;
     if (buffer == nullptr || bytesReturned == nullptr) return FT_INVALID_PARAMETER;
-    return readBytes(*d, static_cast<uint8_t *>(buffer), bytesToRead, *bytesReturned, lock);
+    return readBytes(handle, static_cast<uint8_t *>(buffer), bytesToRead, *bytesReturned, lock);
 }
 
 SIM_ENTRY FT_Write(FT_HANDLE handle, LPVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten) {
@@ -177,7 +206,7 @@ SIM_ENTRY FT_SetTimeouts(FT_HANDLE handle, ULONG readTimeout, ULONG writeTimeout
 
 SIM_ENTRY FT_ListDevices(PVOID arg1, PVOID arg2, DWORD flags) {
     sim::detail::Lock lock;
-    sim::detail::ensureLoaded();
+    catchUp();
     int count = sim::detail::listedCount();
     if ((flags & FT_LIST_NUMBER_ONLY) != 0) {
         if (arg1 == nullptr) return FT_INVALID_PARAMETER;
@@ -266,6 +295,60 @@ SIM_ENTRY FT_SetChars(FT_HANDLE handle, UCHAR eventChar, UCHAR eventCharEnabled,
     return FT_OK;
 }
 
+// The device information list, after the D2XX Programmer's Guide (FT_CreateDeviceInfoList,
+// FT_GetDeviceInfoDetail): a snapshot of the devices present, which later changes do not touch
+// until the list is made again. "Location ID information is not returned for devices that are
+// open when FT_CreateDeviceInfoList is called"; for a device open in another process (here:
+// open-fail) the flags say it is open "but other fields will be unpopulated".
+SIM_ENTRY FT_CreateDeviceInfoList(LPDWORD numDevs) {
+    sim::detail::Lock lock;
+    catchUp();
+    if (numDevs == nullptr) return FT_INVALID_PARAMETER;
+    std::vector<sim::detail::InfoNode> list;
+    // In the listing's order: the present devices in the order of adding.
+    for (size_t index = 0; index < state().devices.size(); ++index) {
+        const Device &d = state().devices[index];
+        if (!d.plugged) continue;
+        sim::detail::InfoNode n;
+        if (d.config.faults.openFails) {
+            n.flags = FT_FLAGS_OPENED;
+            n.type = FT_DEVICE_UNKNOWN;
+        } else {
+            n.flags = d.handle != 0 ? FT_FLAGS_OPENED : 0;   // full speed: FT_FLAGS_HISPEED never
+            n.type = FT_DEVICE_232R;
+            n.id = (static_cast<uint32_t>(d.config.eeprom.vendorId) << 16) | d.config.eeprom.productId;
+            n.locId = d.handle != 0 ? 0 : sim::locationId(sim::usbPort(static_cast<int>(index)));
+            n.serial = d.config.eeprom.serialNumber;
+            n.description = d.config.eeprom.description;
+            n.handle = d.handle;
+        }
+        list.push_back(n);
+    }
+    state().infoList = list;
+    *numDevs = static_cast<DWORD>(list.size());
+    return FT_OK;
+}
+
+SIM_ENTRY FT_GetDeviceInfoDetail(DWORD index, LPDWORD flags, LPDWORD type, LPDWORD id, LPDWORD locId,
+                                 LPVOID serialNumber, LPVOID description, FT_HANDLE *handle) {
+    sim::detail::Lock lock;
+    catchUp();
+    const std::vector<sim::detail::InfoNode> &list = state().infoList;
+    if (index >= list.size()) return FT_DEVICE_NOT_FOUND;
+    if (flags == nullptr || type == nullptr || id == nullptr || locId == nullptr || serialNumber == nullptr ||
+        description == nullptr || handle == nullptr)
+        return FT_INVALID_PARAMETER;
+    const sim::detail::InfoNode &n = list[index];
+    *flags = n.flags;
+    *type = n.type;
+    *id = n.id;
+    *locId = n.locId;
+    sim::detail::copyBounded(static_cast<char *>(serialNumber), n.serial, FT_INFO_SERIAL_SIZE);
+    sim::detail::copyBounded(static_cast<char *>(description), n.description, FT_INFO_DESCRIPTION_SIZE);
+    *handle = reinterpret_cast<FT_HANDLE>(n.handle);
+    return FT_OK;
+}
+
 // The entry points must match the types the client binds them as, calling convention included.
 static_assert(std::is_same<decltype(&FT_Open), FtOpenFn>::value, "FT_Open");
 static_assert(std::is_same<decltype(&FT_Close), FtCloseFn>::value, "FT_Close");
@@ -283,6 +366,8 @@ static_assert(std::is_same<decltype(&FT_GetDeviceInfo), FtGetDeviceInfoFn>::valu
 static_assert(std::is_same<decltype(&FT_SetLatencyTimer), FtSetLatencyTimerFn>::value, "FT_SetLatencyTimer");
 static_assert(std::is_same<decltype(&FT_GetLatencyTimer), FtGetLatencyTimerFn>::value, "FT_GetLatencyTimer");
 static_assert(std::is_same<decltype(&FT_SetChars), FtSetCharsFn>::value, "FT_SetChars");
+static_assert(std::is_same<decltype(&FT_CreateDeviceInfoList), FtCreateDeviceInfoListFn>::value, "FT_CreateDeviceInfoList");
+static_assert(std::is_same<decltype(&FT_GetDeviceInfoDetail), FtGetDeviceInfoDetailFn>::value, "FT_GetDeviceInfoDetail");
 
 namespace sim {
 
@@ -315,6 +400,8 @@ const Entry kEntries[] = {
     {kOrdinalSetLatencyTimer, "FT_SetLatencyTimer", asProc(&FT_SetLatencyTimer)},
     {kOrdinalGetLatencyTimer, "FT_GetLatencyTimer", asProc(&FT_GetLatencyTimer)},
     {kOrdinalSetChars, "FT_SetChars", asProc(&FT_SetChars)},
+    {kOrdinalCreateDeviceInfoList, "FT_CreateDeviceInfoList", asProc(&FT_CreateDeviceInfoList)},
+    {kOrdinalGetDeviceInfoDetail, "FT_GetDeviceInfoDetail", asProc(&FT_GetDeviceInfoDetail)},
 };
 
 bool missing(int ordinal) {

@@ -23,7 +23,13 @@ struct Device {
     DeviceConfig config;
     bool plugged = true;
     uintptr_t handle = 0;         // 0 while closed
-    int opens = 0;                // successful FT_Open calls so far
+    std::vector<uintptr_t> staleHandles;   // open on an earlier plug-in and not yet closed
+    int opens = 0;                // successful FT_Open calls since the plug-in
+    // The timeline.
+    int plugIns = 0;
+    size_t nextEvent = 0;         // the timeline's first event not yet applied
+    size_t framesAtPlugIn = 0;    // frames received before this plug-in: fault numbers count from here
+    double pullOutMs = 0;         // when the timeline next pulls it out (infinity: never)
     Port port;
     Bridge bridge;                   // the reply bytes on their way to the host
     // The meter's side.
@@ -38,8 +44,20 @@ struct Device {
     double rxLineFreeMs = 0;         // meter-to-host line busy until
 };
 
+// An entry of the list FT_CreateDeviceInfoList makes and FT_GetDeviceInfoDetail reads.
+struct InfoNode {
+    uint32_t flags = 0;
+    uint32_t type = 0;
+    uint32_t id = 0;
+    uint32_t locId = 0;
+    std::string serial;
+    std::string description;
+    uintptr_t handle = 0;
+};
+
 struct State {
     std::deque<Device> devices;      // a deque keeps references stable while adding
+    std::vector<InfoNode> infoList;  // as the last FT_CreateDeviceInfoList found the devices
     bool virtualClock = true;
     double timeScale = 1.0;
     double virtualNowMs = 0;
@@ -58,12 +76,23 @@ void ensureLoaded();                 // the DLL reads KPLX_SIM_CONFIG on first u
 int listedCount();
 Device *listed(int listingIndex);
 Device *byHandle(const void *handle);
+Device *byStaleHandle(const void *handle);   // open on an earlier plug-in of its device
 uintptr_t newHandle();
+
+// The timeline: plug-ins and pull-outs due by nowMs, applied lazily by every entry point.
+void startTimeline(Device &device);          // present or absent, as its first event says
+void applyTimeline();
+double nextPullOutMs(const Device &device);  // the next pull-out of the current plug-in
+// Where each device is present: [from, to) intervals (to: infinity), by its timeline alone.
+std::vector<std::pair<double, double>> presence(const DeviceConfig &config);
 
 class Lock;
 
 // Clock. A real-clock wait lets go of `held` while it sleeps.
 void waitUntil(double ms, Lock *held = nullptr);
+// The real clock counts from the process's start (when the simulator is linked in, its start;
+// on Windows the creation time the system keeps).
+void startRealClockAtProcessStart();
 
 // Meter: bytes the host wrote at writeMs reach the device.
 void deliver(Device &device, const uint8_t *data, size_t size, double writeMs);

@@ -84,7 +84,9 @@ static void frameArrived(Device &d, double doneMs) {
     std::string payload(d.pending.begin() + 2, d.pending.end() - 1);
 
     const Faults &f = d.config.faults;
-    int k = static_cast<int>(d.frames.size());
+    // Faults count the frames of this plug-in; the log and the bridge number every frame.
+    const int logged = static_cast<int>(d.frames.size());
+    const int k = logged - static_cast<int>(d.framesAtPlugIn);
     bool answers = true;
     if (k == f.unplugAtFrame) {
         d.plugged = false;
@@ -100,7 +102,7 @@ static void frameArrived(Device &d, double doneMs) {
     }
     if (answers && !r.reply.empty()) {
         if (r.reply[0] == kAck) apply(d, payload, d.pending);
-        r.replyReadableMs = queueReply(d, k, r.reply, doneMs);
+        r.replyReadableMs = queueReply(d, logged, r.reply, doneMs);
     }
     d.frames.push_back(std::move(r));
 }
@@ -112,6 +114,7 @@ void deliver(Device &d, const uint8_t *data, size_t size, double writeMs) {
     double t = std::max(writeMs, d.txLineFreeMs);
     for (size_t i = 0; i < size && d.plugged; ++i) {
         t += byteMs;
+        if (t > d.pullOutMs) break;   // still on the wire when the cable was pulled: never arrives
         if (d.pending.empty()) {
             if (data[i] != kStx) continue;   // noise between frames
             d.pendingFirstByteMs = writeMs;

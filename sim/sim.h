@@ -59,6 +59,12 @@ struct Faults {
 
 enum EepromString { kManufacturerString = 0, kDescriptionString = 1, kSerialString = 2 };
 
+// A plug-in or a pull-out, in simulated milliseconds since the simulator started.
+struct PlugEvent {
+    double atMs;
+    bool plugIn;   // false: pulled out
+};
+
 // Optional link timing: wire time at the set baud rate (10 bits a byte), the bridge's latency
 // timer before a short reply becomes readable, and the meter's processing time per frame.
 struct Link {
@@ -76,8 +82,10 @@ struct DeviceConfig {
     std::string framesOut;                       // file for the frame log ("" = none)
     std::string callsOut;                        // file for the log of opens, closes and latency
                                                  // settings ("" = none)
-    std::string usbPort;                         // emulated USB: its port, as sysfs names it
-                                                 // ("1-2.3"); "" = 1-<n> for the n-th device
+    std::string usbPort;                         // its USB port, as sysfs names it ("1-2.3");
+                                                 // "" = 1-<n> for the n-th device
+    std::vector<PlugEvent> timeline;             // in time order, plug-ins and pull-outs in turn;
+                                                 // absent until its first event if that is a plug-in
 };
 
 struct FrameRecord {
@@ -109,13 +117,19 @@ struct Port {
 
 // Devices.
 // A device's index here is its place in the order of adding; it is also its FT_Open and
-// FT_ListDevices index as long as no device before it has been unplugged (unplugged ones
-// leave the listing, and the later ones move up).
+// FT_ListDevices index as long as every device before it is plugged in (absent ones are not
+// listed, and the later ones move up).
 void reset();                                   // no devices, virtual clock at 0, no link model
 DeviceConfig defaultConfig(Role role);          // a healthy meter, or a cable with factory EEPROM
-int addDevice(const DeviceConfig &config);      // returns its index in the listing
+int addDevice(const DeviceConfig &config);      // returns its index; its timeline must be set by then
 DeviceConfig &device(int index);                // change a device before it is opened
 void unplug(int index);                         // as the unplugAtFrame fault, at once
+bool plugged(int index);                        // present at nowMs (the timeline applied so far)
+int plugIns(int index);                         // plug-ins so far; present from the start counts as one
+std::string usbPort(int index);                 // its port: as configured, else 1-<n>
+// FT_GetDeviceInfoDetail's location ID for a port: the bus and each port number as one hex digit
+// (1-2.3 gives 0x123); 0 where a number does not fit in one digit.
+uint32_t locationId(const std::string &usbPort);
 bool loadConfig(const std::string &path);       // replaces the devices with a config file's
 const std::string &configError();               // why the last loadConfig failed
 void useDefaultConfig();                        // one healthy meter
@@ -137,9 +151,11 @@ void writeOutputs();                                       // the -out files now
 void useVirtualClock(bool virtualClock);
 void setTimeScale(double scale);
 double nowMs();
+void waitUntilMs(double ms);                    // a client waiting: the virtual clock moves there
 void setLink(const Link &link);
 
-// The thirteen entry points by ordinal, for the native test host's GetProcAddress. Ordinals
+// The entry points by ordinal, for the native test host's GetProcAddress: the thirteen the
+// utility binds, and the ones clients bind by name at this library's own ordinals. Ordinals
 // listed in `missing` are not exported (a broken library).
 typedef intptr_t (*Proc)();
 Proc procByOrdinal(int ordinal);

@@ -1,6 +1,6 @@
-// The part of the D2XX driver library that this utility uses, declared here from the library's
-// documented interface: status codes, handle, the EEPROM record and the thirteen entry points
-// with the ordinals they are bound by.
+// The part of the D2XX driver library that this utility and kplx use, declared here from the
+// library's documented interface: status codes, handle, the EEPROM record, the thirteen entry
+// points with the ordinals they are bound by, and the ones bound by name where a library has them.
 #pragma once
 
 #include <windows.h>
@@ -43,7 +43,12 @@ enum {
 #define FT_BITS_8 8
 #define FT_STOP_BITS_1 0
 #define FT_PARITY_NONE 0
+#define FT_DEVICE_UNKNOWN 3
 #define FT_DEVICE_232R 5
+#define FT_FLAGS_OPENED 1           // FT_GetDeviceInfoDetail's flags: the device is open
+#define FT_FLAGS_HISPEED 2          //   and enumerated at high speed
+#define FT_INFO_SERIAL_SIZE 16      // FT_GetDeviceInfoDetail's buffers, as the library documents them
+#define FT_INFO_DESCRIPTION_SIZE 64
 
 // EEPROM record, version-2 layout: the common fields, the FT232B (Rev4) and FT2232C (Rev5)
 // extensions and the FT232R fields, which are the ones the meter check reads.
@@ -153,6 +158,12 @@ typedef FT_STATUS (WINAPI *FtGetDeviceInfoFn)(FT_HANDLE handle, FT_DEVICE *type,
 typedef FT_STATUS (WINAPI *FtSetLatencyTimerFn)(FT_HANDLE handle, UCHAR latencyMs);
 typedef FT_STATUS (WINAPI *FtGetLatencyTimerFn)(FT_HANDLE handle, UCHAR *latencyMs);
 typedef FT_STATUS (WINAPI *FtSetCharsFn)(FT_HANDLE handle, UCHAR eventChar, UCHAR eventCharEnabled, UCHAR errorChar, UCHAR errorCharEnabled);
+// The device information list: made by FT_CreateDeviceInfoList (which returns how many devices
+// it holds), read entry by entry; `flags` bit 0 is FT_FLAGS_OPENED, `serialNumber` takes 16
+// bytes and `description` 64, `handle` is the device's handle where this process has it open.
+typedef FT_STATUS (WINAPI *FtCreateDeviceInfoListFn)(LPDWORD numDevs);
+typedef FT_STATUS (WINAPI *FtGetDeviceInfoDetailFn)(DWORD index, LPDWORD flags, LPDWORD type, LPDWORD id, LPDWORD locId,
+                                                   LPVOID serialNumber, LPVOID description, FT_HANDLE *handle);
 
 #define FT_ORDINAL_OPEN 1
 #define FT_ORDINAL_CLOSE 2
