@@ -36,7 +36,13 @@ std::unique_ptr<Backend> openD2xx(std::string &error)
                 "with all the functions it needs): is the FTDI driver installed?";
         return nullptr;
     }
-    return makeD2xxBackend(driver, driverOptional);
+    DeviceListFunctions list;
+    bindDeviceListFunctions(
+        [](void *library, int, const char *name) {
+            return reinterpret_cast<DriverProc>(GetProcAddress(static_cast<HMODULE>(library), name));
+        },
+        driverLibrary, list);
+    return makeD2xxBackend(driver, driverOptional, list);
 }
 #endif
 

@@ -3,6 +3,7 @@
 #include "usb/eeprom_record.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 namespace kplx::link {
@@ -179,14 +180,18 @@ private:
 
 class D2xxBackend : public Backend {
 public:
-    D2xxBackend(const DriverFunctions &f, const OptionalDriverFunctions &o) : f_(f), o_(o) {}
+    D2xxBackend(const DriverFunctions &f, const OptionalDriverFunctions &o, const DeviceListFunctions &l)
+        : f_(f), o_(o), l_(l) {}
 
     // FT_ListDevices tells each device's serial number and description by index without
     // opening it, so a device another program holds is listed like any other and nothing is
-    // opened that is not a meter.
+    // opened that is not a meter. The device information list, where the library has it, tells
+    // where each is plugged in too.
     Status enumerate(std::vector<DeviceInfo> &devices) override
     {
         devices.clear();
+        if (knowsLocations())
+            return enumerateDetailed(devices);
         DWORD count = 0;
         FT_STATUS s = f_.listDevices(&count, nullptr, FT_LIST_NUMBER_ONLY);
         if (s != FT_OK) {
@@ -204,7 +209,7 @@ public:
         return Status::ok;
     }
 
-    bool knowsLocations() const override { return false; }
+    bool knowsLocations() const override { return l_.create != nullptr && l_.detail != nullptr; }
     std::string locationsMissing() const override
     {
         return "this D2XX library cannot tell without FT_GetDeviceInfoDetail";
@@ -237,6 +242,41 @@ public:
     }
 
 private:
+    // FT_CreateDeviceInfoList takes a snapshot of the devices, FT_GetDeviceInfoDetail reads it
+    // by the index FT_Open takes; neither opens a device.
+    Status enumerateDetailed(std::vector<DeviceInfo> &devices)
+    {
+        DWORD count = 0;
+        FT_STATUS s = l_.create(&count);
+        if (s != FT_OK) {
+            detail_ = "the D2XX library cannot list the devices (status " + std::to_string(s) + ")";
+            return statusOf(s);
+        }
+        for (DWORD i = 0; i < count; ++i) {
+            DeviceInfo info;
+            info.index = static_cast<int>(i);
+            DWORD flags = 0, type = 0, id = 0, locId = 0;
+            char serial[FT_INFO_SERIAL_SIZE] = {};
+            char description[FT_INFO_DESCRIPTION_SIZE] = {};
+            FT_HANDLE handle = nullptr;
+            if (l_.detail(i, &flags, &type, &id, &locId, serial, description, &handle) != FT_OK) {
+                info.problem = "the D2XX library does not tell what it is";
+            } else {
+                info.serial = terminated(serial, sizeof serial);
+                info.description = terminated(description, sizeof description);
+                if (locId != 0) {
+                    char text[16];
+                    std::snprintf(text, sizeof text, "0x%lX", static_cast<unsigned long>(locId));
+                    info.location = text;
+                }
+                if ((flags & FT_FLAGS_OPENED) != 0 && info.serial.empty() && info.description.empty())
+                    info.problem = "another program has it open, so the D2XX library does not tell what it is";
+            }
+            devices.push_back(info);
+        }
+        return Status::ok;
+    }
+
     bool listed(DWORD index, DWORD which, std::string &text)
     {
         char buffer[FT_LIST_STRING_SIZE] = {};
@@ -248,13 +288,23 @@ private:
 
     DriverFunctions f_;
     OptionalDriverFunctions o_;
+    DeviceListFunctions l_;
 };
 
 }  // namespace
 
-std::unique_ptr<Backend> makeD2xxBackend(const DriverFunctions &functions, const OptionalDriverFunctions &optional)
+void bindDeviceListFunctions(DriverLookup lookup, void *context, DeviceListFunctions &f)
 {
-    return std::make_unique<D2xxBackend>(functions, optional);
+    f.create = reinterpret_cast<FtCreateDeviceInfoListFn>(lookup(context, 0, "FT_CreateDeviceInfoList"));
+    f.detail = reinterpret_cast<FtGetDeviceInfoDetailFn>(lookup(context, 0, "FT_GetDeviceInfoDetail"));
+    if (f.create == nullptr || f.detail == nullptr)
+        f = DeviceListFunctions();   // one without the other is no use
+}
+
+std::unique_ptr<Backend> makeD2xxBackend(const DriverFunctions &functions, const OptionalDriverFunctions &optional,
+                                         const DeviceListFunctions &list)
+{
+    return std::make_unique<D2xxBackend>(functions, optional, list);
 }
 
 }  // namespace kplx::link

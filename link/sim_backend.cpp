@@ -27,7 +27,9 @@ std::unique_ptr<Backend> makeSimBackend(std::string &error)
     }
     OptionalDriverFunctions optional = {};
     bindOptionalDriverFunctions(simProc, nullptr, optional);
-    return makeD2xxBackend(functions, optional);
+    DeviceListFunctions list;
+    bindDeviceListFunctions(simProc, nullptr, list);
+    return makeD2xxBackend(functions, optional, list);
 }
 
 }  // namespace kplx::link
