@@ -14,8 +14,8 @@ e2e_wine 60 "$kplx_exe" list --json >"$OUT/list.json" 2>"$OUT/list.err" || e2e_d
 "$PYTHON" - "$OUT/list.json" <<'PY' || e2e_die "kplx list: $(cat "$OUT/list.json")"
 import json, sys
 devices = json.load(open(sys.argv[1]))
-assert devices == [{"index": 0, "serial": "KP000001", "description": "Quorvel KPLX", "meter": True,
-                    "version": "KPLX Meter V2.10"}], devices
+assert devices == [{"index": 0, "location": "0x11", "serial": "KP000001", "description": "Quorvel KPLX",
+                    "meter": True, "version": "KPLX Meter V2.10"}], devices
 PY
 e2e_log "ok: kplx list shows KP000001, a meter, version KPLX Meter V2.10"
 
@@ -32,6 +32,19 @@ cmp -s "$WORK/utility-frames.hex" "$WORK/kplx-frames.hex" || e2e_die "kplx sent 
 e2e_log "ok: kplx load sent the utility's 550 frames, byte for byte"
 e2e_check_frames --image "$APP" --db "$SAMPLE_DB" --data-frames 548 --frames "$FRAMES_OUT" --expect full \
   --database-out "$DB_OUT"
+
+# The meter chosen by its location ID, as the list shows it: a dry run asks its version and
+# sends no DATABASE.
+rm -f "$FRAMES_OUT"
+e2e_wine 60 "$kplx_exe" load --dry-run --json -p 0x11 "$E2E_APP" >"$OUT/dry.json" 2>"$OUT/dry.err" ||
+  e2e_die "kplx load -p 0x11 --dry-run failed: $(cat "$OUT/dry.err")"
+"$PYTHON" - "$OUT/dry.json" <<'PY' || e2e_die "kplx load -p 0x11 --dry-run: $(cat "$OUT/dry.json")"
+import json, sys
+doc = json.load(open(sys.argv[1]))
+assert [(m["location"], m["result"], m["meterVersion"]) for m in doc["meters"]] == [("0x11", "would-load", "KPLX Meter V2.10")], doc
+PY
+[ "$(grep -c . "$FRAMES_OUT")" -eq 1 ] || e2e_die "kplx --dry-run sent more than VERSION: $(cat "$FRAMES_OUT")"
+e2e_log "ok: kplx load -p 0x11 --dry-run found the meter by its location and sent no DATABASE"
 
 # Without the driver installed there is no port to open: exit 4, saying why.
 e2e_driver missing
