@@ -12,11 +12,31 @@ std::string StationPlan::plugInKey(const link::DeviceInfo &d)
     return key;
 }
 
+std::string StationPlan::keyOf(const link::DeviceInfo &d, std::map<std::string, size_t> &claimed) const
+{
+    if (d.openHere && d.location.empty()) {
+        for (const auto &entry : present_) {
+            size_t &used = claimed[entry.first];
+            const link::DeviceInfo &known = entry.second.front();
+            if (used < entry.second.size() && known.serial == d.serial && known.description == d.description) {
+                ++used;
+                return entry.first;
+            }
+        }
+    }
+    return plugInKey(d);
+}
+
 StationPlan::Changes StationPlan::update(const std::vector<link::DeviceInfo> &listing)
 {
     std::map<std::string, std::vector<link::DeviceInfo>> now;
-    for (const link::DeviceInfo &d : listing)
-        now[plugInKey(d)].push_back(d);
+    std::map<std::string, size_t> claimed;
+    for (const link::DeviceInfo &d : listing) {
+        const std::string key = keyOf(d, claimed);
+        auto known = present_.find(key);
+        // Kept as first seen: what a device in use no longer tells is still known.
+        now[key].push_back(known != present_.end() && d.openHere && d.location.empty() ? known->second.front() : d);
+    }
 
     Changes changes;
     for (const auto &entry : present_) {

@@ -33,6 +33,9 @@ public:
     static std::string plugInKey(const link::DeviceInfo &device);
 
 private:
+    // A device this process has open is the plug-in it was, though D2XX then hides its location.
+    std::string keyOf(const link::DeviceInfo &device, std::map<std::string, size_t> &claimed) const;
+
     SelectionRequest request_;
     std::map<std::string, std::vector<link::DeviceInfo>> present_;   // by key: devices share one only when alike
 };

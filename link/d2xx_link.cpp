@@ -271,6 +271,7 @@ private:
                 }
                 if ((flags & FT_FLAGS_OPENED) != 0 && info.serial.empty() && info.description.empty())
                     info.problem = "another program has it open, so the D2XX library does not tell what it is";
+                info.openHere = handle != nullptr;
             }
             devices.push_back(info);
         }

@@ -34,6 +34,7 @@ struct DeviceInfo {
     std::string serial;        // as the device has it, bytes unchanged; "" where it has none
     std::string description;
     std::string problem;       // why its strings could not be read ("" when they could)
+    bool openHere = false;     // this process has it open (D2XX then gives no location ID)
 };
 
 // The EEPROM fields the identity check compares, holding the description's text.

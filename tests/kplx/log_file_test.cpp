@@ -31,7 +31,7 @@ TEST(Sha256, KnownDigests)
               kplx::platform::sha256Hex(reinterpret_cast<const uint8_t *>(abc.data()), abc.size()));
 }
 
-TEST(Station, TimestampIsUtcWithMilliseconds)
+TEST(StationClock, TimestampIsUtcWithMilliseconds)
 {
     EXPECT_TRUE(std::regex_match(kplx::platform::utcTimestamp(),
                                  std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)")));
