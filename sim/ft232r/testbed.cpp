@@ -302,7 +302,9 @@ void Testbed::showTty(Node &node, Shown &shown, bool bound)
     std::filesystem::remove_all(root + path, ec);
     std::filesystem::remove(root + "/sys/bus/usb-serial/devices/" + name, ec);
     std::filesystem::remove(root + "/sys/class/tty/" + name, ec);
-    std::filesystem::remove(root + "/dev/.node/" + name, ec);
+    std::filesystem::remove(root + "/sys/dev/char/188:" + std::to_string(shown.tty), ec);   // or another
+    std::filesystem::remove(root + "/dev/.node/" + name, ec);                                // bridge's tty of
+                                                                                             // that number fails
     shown.tty = -1;
 }
 

@@ -7,8 +7,8 @@
 // First a line "capability hotplug=yes|no" and the devices there at the start ("start list ...",
 // "start sysfs ..."). Runs until it has seen N departures in the list, in sysfs and (if it has
 // it) from hotplug, or S seconds have passed.
-// With --hold, each bridge that arrives is claimed (ftdi_sio detached) and read from until a
-// read fails otherwise than by its timeout:
+// With --hold, each bridge there or arriving is claimed (ftdi_sio detached) and read from until
+// a read fails otherwise than by its timeout:
 //   held PORT@ADDRESS | held PORT@ADDRESS ended: LIBUSB_ERROR_...
 //
 //   usb_watch [--departures N] [--seconds S] [--hold]
@@ -147,7 +147,6 @@ int main(int argc, char **argv) {
         else if (std::strcmp(argv[i], "--departures") == 0 && i + 1 < argc) departures = std::atoi(argv[++i]);
         else if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) seconds = std::atof(argv[++i]);
     }
-    std::vector<Held> held;
     libusb_context *ctx = nullptr;
     if (libusb_init(&ctx) != 0) {
         std::printf("libusb_init failed\n");
@@ -163,9 +162,13 @@ int main(int argc, char **argv) {
             nullptr, &callback) != LIBUSB_SUCCESS)
         std::printf("hotplug register failed\n");
 
+    std::vector<Held> held;
     libusb_device **list = nullptr;
     std::map<std::string, libusb_device *> before = listed(ctx, list);
-    for (const auto &d : before) std::printf("start list %s\n", d.first.c_str());
+    for (const auto &d : before) {
+        std::printf("start list %s\n", d.first.c_str());
+        if (holding) hold(d.second, held);
+    }
     libusb_free_device_list(list, 1);
     std::map<std::string, std::string> sysfsBefore = inSysfs();
     for (const auto &d : sysfsBefore) std::printf("start sysfs %s\n", d.second.c_str());
