@@ -82,7 +82,7 @@ void writeReport(const std::string &path, const sim::ft232r::Testbed &testbed)
     }
     for (int i = 0; i < sim::deviceCount(); ++i) {
         int claims = 0, releases = 0, controls = 0, others = 0;
-        bool driverBound = true;
+        bool driverBound = false;   // never plugged in: no driver either
         for (const auto &n : testbed.nodes()) {
             if (n->device() != i)
                 continue;
