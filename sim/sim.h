@@ -151,7 +151,8 @@ void writeOutputs();                                       // the -out files now
 void useVirtualClock(bool virtualClock);
 void setTimeScale(double scale);
 double nowMs();
-void waitUntilMs(double ms);                    // a client waiting: the virtual clock moves there
+void waitUntilMs(double ms);                    // a client waiting: the virtual clock moves there,
+                                                // the real one sleeps until then
 void setLink(const Link &link);
 
 // The entry points by ordinal, for the native test host's GetProcAddress: the thirteen the

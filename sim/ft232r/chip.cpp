@@ -46,7 +46,7 @@ bool eepromReadable(const Device &d)
 
 }  // namespace
 
-bool Chip::plugged() const { return model(device_).plugged; }
+bool Chip::plugged() const { return model(device_).plugged && model(device_).plugIns == plugIn_; }
 bool Chip::openFails() const { return model(device_).config.faults.openFails; }
 
 void Chip::open()
@@ -54,7 +54,16 @@ void Chip::open()
     detail::openDevice(model(device_), false);   // libusb reads only when the program does
 }
 
-void Chip::close() { detail::closeDevice(model(device_)); }
+void Chip::close()
+{
+    Device &d = model(device_);
+    if (d.plugIns == plugIn_) {
+        detail::closeDevice(d);
+        return;
+    }
+    d.calls.push_back("close");   // an earlier plug-in's: the device as it is now is left alone
+    writeOutputs();
+}
 
 bool Chip::control(const Setup &s, const uint8_t *, Bytes &in)
 {

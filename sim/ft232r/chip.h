@@ -20,13 +20,15 @@ struct Setup {
 
 class Chip {
 public:
-    explicit Chip(int device) : device_(device) {}
+    // The chip of one plug-in (`plugIn`: the device's plug-in count then) of a simulated device.
+    Chip(int device, int plugIn) : device_(device), plugIn_(plugIn) {}
 
     int device() const { return device_; }
-    bool plugged() const;
+    int plugIn() const { return plugIn_; }
+    bool plugged() const;   // this plug-in is still there (not pulled out, nor plugged in again)
 
     void open();    // the interface is claimed: the bridge starts at its defaults
-    void close();   // released: the device model writes its outputs
+    void close();   // released: the device model writes its outputs (a later plug-in is not touched)
     bool openFails() const;
 
     // A control transfer: false to stall it. IN requests fill `in` (at most setup.length bytes).
@@ -45,6 +47,7 @@ private:
     bool standardIn(const Setup &s, Bytes &in);
 
     int device_;
+    int plugIn_;
 };
 
 }  // namespace ft232r

@@ -1,13 +1,14 @@
 // kplx-ft232r-emu: runs a program against FT232R bridges emulated at the kernel's USB interface.
 // The devices are the simulator's (KPLX_SIM_CONFIG, see sim/README.md); each becomes a USB
 // device in a umockdev testbed whose usbdevfs ioctls this process answers, so that libusb and
-// libftdi1 run unmodified in the program.
+// libftdi1 run unmodified in the program. Devices are plugged in and pulled out as their
+// timelines say while the program runs, with the uevents the kernel sends.
 //
 //   kplx-ft232r-emu [--report FILE] [--no-access] -- PROGRAM [ARGS...]
 //
 // --report FILE  after the program: a line per device (serial, claims, releases, control
-//                requests, every other ioctl on its node, whether ftdi_sio is bound again,
-//                whether it is still plugged in)
+//                requests, every other ioctl on its nodes, whether ftdi_sio is bound again,
+//                whether it is still plugged in, how often it was plugged in)
 // --no-access    the program may not open the device nodes (as on a machine without the
 //                udev rule): run as root, it runs as nobody and the nodes are root's alone;
 //                otherwise the nodes are made unreadable
@@ -48,9 +49,30 @@ int usage()
 std::string environmentWith(const char *name, const std::string &front, char separator)
 {
     const char *old = std::getenv(name);
+    if (old != nullptr && std::string(old).find(front) != std::string::npos)
+        return old;
     return old != nullptr && *old != '\0' ? front + separator + old : front;
 }
 
+constexpr char kPreload[] = "libumockdev-preload.so.0";
+
+// umockdev makes a uevent with libudev, reading the device from the testbed's sysfs: the
+// process that keeps the testbed runs with umockdev's preload library too (as umockdev-wrapper
+// would start it), or no program would hear of a device plugged in or pulled out.
+void runPreloaded(char **argv)
+{
+    const char *preload = std::getenv("LD_PRELOAD");
+    if (preload != nullptr && std::strstr(preload, kPreload) != nullptr)
+        return;
+    setenv("LD_PRELOAD", environmentWith("LD_PRELOAD", kPreload, ':').c_str(), 1);
+    // A program built with AddressSanitizer refuses a preloaded library otherwise.
+    setenv("ASAN_OPTIONS", environmentWith("ASAN_OPTIONS", "verify_asan_link_order=0", ':').c_str(), 1);
+    execv("/proc/self/exe", argv);
+    std::perror("kplx-ft232r-emu: cannot start again with umockdev's preload library");
+}
+
+// Under the simulator's lock. A device's counts add up its plug-ins; the driver is the last
+// plug-in's.
 void writeReport(const std::string &path, const sim::ft232r::Testbed &testbed)
 {
     FILE *f = std::fopen(path.c_str(), "w");
@@ -58,12 +80,22 @@ void writeReport(const std::string &path, const sim::ft232r::Testbed &testbed)
         std::fprintf(stderr, "kplx-ft232r-emu: cannot write %s\n", path.c_str());
         return;
     }
-    for (const auto &n : testbed.nodes()) {
-        int i = static_cast<int>(&n - &testbed.nodes()[0]);
-        std::fprintf(f, "%s claims=%d releases=%d controls=%d others=%d driver=%s plugged=%s\n",
-                     sim::device(i).eeprom.serialNumber.c_str(), n->claims(), n->releases(), n->controls(), n->others(),
-                     n->driverBound() ? "ftdi_sio" : "none",
-                     sim::detail::state().devices[static_cast<size_t>(i)].plugged ? "yes" : "no");
+    for (int i = 0; i < sim::deviceCount(); ++i) {
+        int claims = 0, releases = 0, controls = 0, others = 0;
+        bool driverBound = false;   // never plugged in: no driver either
+        for (const auto &n : testbed.nodes()) {
+            if (n->device() != i)
+                continue;
+            claims += n->claims();
+            releases += n->releases();
+            controls += n->controls();
+            others += n->others();
+            driverBound = n->driverBound();
+        }
+        const sim::detail::Device &d = sim::detail::state().devices[static_cast<size_t>(i)];
+        std::fprintf(f, "%s claims=%d releases=%d controls=%d others=%d driver=%s plugged=%s plug-ins=%d\n",
+                     d.config.eeprom.serialNumber.c_str(), claims, releases, controls, others,
+                     driverBound ? "ftdi_sio" : "none", d.plugged ? "yes" : "no", d.plugIns);
     }
     std::fclose(f);
 }
@@ -72,6 +104,7 @@ void writeReport(const std::string &path, const sim::ft232r::Testbed &testbed)
 
 int main(int argc, char **argv)
 {
+    runPreloaded(argv);
     std::string report;
     bool noAccess = false;
     int i = 1;
@@ -110,7 +143,7 @@ int main(int argc, char **argv)
     }
 
     setenv("UMOCKDEV_DIR", testbed.rootDir().c_str(), 1);
-    setenv("LD_PRELOAD", environmentWith("LD_PRELOAD", "libumockdev-preload.so.0", ':').c_str(), 1);
+    setenv("LD_PRELOAD", environmentWith("LD_PRELOAD", kPreload, ':').c_str(), 1);
     // A program built with AddressSanitizer refuses a preloaded library otherwise.
     setenv("ASAN_OPTIONS", environmentWith("ASAN_OPTIONS", "verify_asan_link_order=0", ':').c_str(), 1);
 

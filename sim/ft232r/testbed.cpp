@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 
 namespace sim {
 namespace ft232r {
@@ -78,11 +79,21 @@ std::string stringAttribute(const char *name, const std::string &value)
     return std::string("H: ") + name + "=" + hex(Bytes(utf8.begin(), utf8.end())) + "0a\n";
 }
 
-// A hub between the root and a device, so that the tree is whole.
-std::string hubRecord(const std::string &port)
+// A hub between the root and a device, so that the tree is whole: a USB device of its own
+// (a common USB 2.0 hub, 05e3:0608), so that libusb finds it as the device's parent and tells
+// the device's ports (libusb_get_port_numbers) as the kernel names them. No node: nothing here
+// opens it.
+std::string hubRecord(const std::string &port, int address)
 {
+    static const char kDescriptors[] =
+        "1201000209000140e305080660850001" "0001"     // device: class 9 (hub), 05e3:0608
+        "0902190001010000e032"                          // configuration: one interface
+        "090400000109000000"                            // interface: hub class
+        "0705810301000c";                               // the status change endpoint
     return "P: " + devicePath(port) + "\nE: DEVTYPE=usb_device\nE: DRIVER=usb\nE: SUBSYSTEM=usb\n"
-           "A: bDeviceClass=09\nA: busnum=1\n\n";
+           "A: bDeviceClass=09\nA: bConfigurationValue=1\nA: bNumConfigurations=1\nA: busnum=1\n"
+           "A: devnum=" + std::to_string(address) + "\nA: idVendor=05e3\nA: idProduct=0608\nA: speed=480\n"
+           "H: descriptors=" + std::string(kDescriptors) + "\n\n";
 }
 
 // The device as udev and sysfs describe it: enough for libusb to enumerate it and libftdi to
@@ -138,45 +149,7 @@ Testbed::Testbed()
     handler_ = umockdev_ioctl_base_new();
     g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(&Testbed::onIoctl), this);
     g_signal_connect(handler_, "client-vanished", G_CALLBACK(&Testbed::onVanished), this);
-    const int count = deviceCount();
-    std::vector<std::string> hubs, ports;
-    for (int i = 0; i < count; ++i)
-        ports.push_back(device(i).usbPort.empty() ? "1-" + std::to_string(i + 1) : device(i).usbPort);
-    for (const std::string &port : ports) {
-        // A port holds one device, and a device is not a hub.
-        for (const std::string &other : ports) {
-            if (&other != &port && (other == port || other.compare(0, port.size() + 1, port + ".") == 0)) {
-                error_ = "two devices at port " + port + " (or one behind it)";
-                return;
-            }
-        }
-    }
-    for (int i = 0; i < count; ++i) {
-        const Eeprom &e = device(i).eeprom;
-        const int address = i + 2;
-        const std::string &port = ports[static_cast<size_t>(i)];
-        for (size_t dot = port.find('.'); dot != std::string::npos; dot = port.find('.', dot + 1)) {
-            const std::string hub = port.substr(0, dot);
-            if (std::find(hubs.begin(), hubs.end(), hub) == hubs.end() && add(hubRecord(hub)))
-                hubs.push_back(hub);
-        }
-        if (!add(udevRecord(e, address, port)) || !add(interfaceRecord(port)))
-            return;
-        std::string devnode = "/dev/bus/usb/001/" + text(address, "%03d");
-        std::string syspath = "/sys" + devicePath(port);
-        GError *error = nullptr;
-        if (!umockdev_testbed_attach_ioctl(testbed_, devnode.c_str(), handler_, &error)) {
-            error_ = "cannot attach " + devnode + ": " + (error ? error->message : "?");
-            if (error)
-                g_error_free(error);
-            return;
-        }
-        nodes_.push_back(std::make_unique<Node>(i, devnode, syspath));
-        ports_.push_back(port);
-        ttyShown_.push_back(false);
-        ttyNode_.push_back(false);
-    }
-    applyChanges();
+    applyChanges();   // the devices present from the start
 }
 
 bool Testbed::add(const std::string &record)
@@ -221,8 +194,10 @@ void Testbed::openTo(unsigned nodeMode)
         fs::perms mode = it->is_directory(ec) || it->is_socket(ec) ? fs::perms::all : fs::perms(0644);
         fs::permissions(it->path(), mode, ec);
     }
-    for (const auto &n : nodes_)
-        chmod((root + n->devnode()).c_str(), nodeMode);
+    nodeMode_ = static_cast<int>(nodeMode);
+    for (size_t i = 0; i < nodes_.size(); ++i)
+        if (shown_[i].onBus)
+            chmod((root + nodes_[i]->devnode()).c_str(), nodeMode);
 }
 
 Node *Testbed::nodeOf(const char *devnode)
@@ -237,13 +212,14 @@ gboolean Testbed::onIoctl(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpoi
 {
     Testbed *t = static_cast<Testbed *>(self);
     detail::Lock lock;
+    // A pull-out falls where it falls in the program's requests, not at the loop's next turn.
+    detail::applyTimeline();
     Node *node = t->nodeOf(umockdev_ioctl_client_get_devnode(client));
     if (node == nullptr) {
         umockdev_ioctl_client_complete(client, -1, ENODEV);   // a device that has left the bus
         return TRUE;
     }
-    if (node->handle(client))
-        t->unplugged_.push_back(node->syspath());
+    node->handle(client);
     return TRUE;
 }
 
@@ -255,51 +231,154 @@ void Testbed::onVanished(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpoin
         node->vanished(client);
 }
 
+// The kernel gives a new device the next number after the last it gave on the bus
+// (choose_devnum in drivers/usb/core/hub.c), so a device plugged in again has a new one. The
+// emulator never gives a number twice (umockdev attaches a node's handler once): it has 126.
+int Testbed::nextAddress()
+{
+    return lastAddress_ < 127 ? ++lastAddress_ : -1;
+}
+
+// As the kernel announces a new device: its sysfs entry and node, then the "add" uevents of
+// the device and its interface (records added from text send none), the node answering before
+// anyone can hear of it.
+bool Testbed::plugIn(Node &node)
+{
+    const std::string &port = node.port();
+    // The hubs on its way, the first time one is needed.
+    for (size_t dot = port.find('.'); dot != std::string::npos; dot = port.find('.', dot + 1)) {
+        const std::string hub = port.substr(0, dot);
+        if (std::find(hubs_.begin(), hubs_.end(), hub) != hubs_.end())
+            continue;
+        if (!add(hubRecord(hub, hubAddresses_[hub])))
+            return false;
+        hubs_.push_back(hub);
+        umockdev_testbed_uevent(testbed_, ("/sys" + devicePath(hub)).c_str(), "add");
+    }
+    GError *error = nullptr;
+    if (!umockdev_testbed_attach_ioctl(testbed_, node.devnode().c_str(), handler_, &error)) {
+        error_ = "cannot attach " + node.devnode() + ": " + (error ? error->message : "?");
+        if (error)
+            g_error_free(error);
+        return false;
+    }
+    const Eeprom &e = device(node.device()).eeprom;
+    if (!add(udevRecord(e, node.address(), port)) || !add(interfaceRecord(port)))
+        return false;
+    if (nodeMode_ >= 0)
+        chmod((rootDir() + node.devnode()).c_str(), static_cast<mode_t>(nodeMode_));
+    umockdev_testbed_uevent(testbed_, node.syspath().c_str(), "add");
+    umockdev_testbed_uevent(testbed_, (node.syspath() + "/" + port + ":1.0").c_str(), "add");
+    return true;
+}
+
+// ftdi_sio's tty comes and goes with the driver. Its node and pseudo-terminal stay: umockdev
+// cannot make a node of the same name twice, and the next bridge to get the number uses it.
+void Testbed::showTty(Node &node, Shown &shown, bool bound)
+{
+    if (bound) {
+        int tty = 0;
+        for (bool taken = true; taken; tty += taken ? 1 : 0) {
+            taken = false;
+            for (const Shown &other : shown_)
+                taken = taken || other.tty == tty;
+        }
+        if (ttyNodes_.size() <= static_cast<size_t>(tty))
+            ttyNodes_.resize(static_cast<size_t>(tty) + 1, false);
+        add(ttyRecords(node.port(), tty, !ttyNodes_[static_cast<size_t>(tty)]));
+        ttyNodes_[static_cast<size_t>(tty)] = true;
+        shown.tty = tty;
+        const std::string path = "/sys" + ttyPortPath(node.port(), tty);
+        umockdev_testbed_uevent(testbed_, path.c_str(), "add");
+        umockdev_testbed_uevent(testbed_, (path + "/tty/ttyUSB" + std::to_string(tty)).c_str(), "add");
+        return;
+    }
+    const std::string root = rootDir(), name = "ttyUSB" + std::to_string(shown.tty);
+    const std::string path = "/sys" + ttyPortPath(node.port(), shown.tty);
+    umockdev_testbed_uevent(testbed_, (path + "/tty/" + name).c_str(), "remove");
+    umockdev_testbed_uevent(testbed_, path.c_str(), "remove");
+    // The device folders and the links umockdev made to them.
+    std::error_code ec;
+    std::filesystem::remove_all(root + path, ec);
+    std::filesystem::remove(root + "/sys/bus/usb-serial/devices/" + name, ec);
+    std::filesystem::remove(root + "/sys/class/tty/" + name, ec);
+    std::filesystem::remove(root + "/sys/dev/char/188:" + std::to_string(shown.tty), ec);   // or another
+    std::filesystem::remove(root + "/dev/.node/" + name, ec);                                // bridge's tty of
+                                                                                             // that number fails
+    shown.tty = -1;
+}
+
+// As the kernel lets a device go: its driver's tty first, then the "remove" uevents of the
+// interface and the device, then its sysfs entry and node.
+void Testbed::takeOff(Node &node, Shown &shown)
+{
+    if (shown.tty >= 0)
+        showTty(node, shown, false);
+    const std::string interface = node.syspath() + "/" + node.port() + ":1.0";
+    umockdev_testbed_uevent(testbed_, interface.c_str(), "remove");
+    umockdev_testbed_uevent(testbed_, node.syspath().c_str(), "remove");
+    // The interface first: umockdev removes a child's folder with its parent but not the
+    // child's links, which would stand in the way of the device's next plug-in.
+    umockdev_testbed_remove_device(testbed_, interface.c_str());
+    umockdev_testbed_remove_device(testbed_, node.syspath().c_str());
+    shown.onBus = false;
+}
+
 void Testbed::applyChanges()
 {
-    std::vector<std::string> gone;
+    std::vector<size_t> leaving, arriving;
     std::vector<bool> bound;
     {
         detail::Lock lock;
+        detail::applyTimeline();
         // A device leaves sysfs once the hub has reported it gone.
-        for (auto it = unplugged_.begin(); it != unplugged_.end();) {
-            Node *n = nullptr;
-            for (const auto &candidate : nodes_)
-                if (candidate->syspath() == *it)
-                    n = candidate.get();
-            if (n == nullptr || n->offTheBus()) {
-                gone.push_back(*it);
-                it = unplugged_.erase(it);
-            } else {
-                ++it;
+        for (size_t i = 0; i < nodes_.size(); ++i) {
+            if (!shown_[i].onBus)
+                continue;
+            nodes_[i]->notePullOut();
+            if (nodes_[i]->offTheBus()) {
+                nodes_[i]->disconnect();
+                leaving.push_back(i);
             }
+        }
+        const std::deque<detail::Device> &devices = detail::state().devices;
+        for (size_t d = 0; d < devices.size(); ++d) {
+            if (!devices[d].plugged)
+                continue;
+            bool known = false;
+            for (const auto &n : nodes_)
+                known = known || (n->device() == static_cast<int>(d) && n->plugIn() == devices[d].plugIns);
+            if (known)
+                continue;
+            // The kernel numbers a hub before the devices behind it.
+            const std::string port = usbPort(static_cast<int>(d));
+            for (size_t dot = port.find('.'); dot != std::string::npos; dot = port.find('.', dot + 1))
+                if (hubAddresses_.count(port.substr(0, dot)) == 0)
+                    hubAddresses_[port.substr(0, dot)] = nextAddress();
+            const int address = nextAddress();
+            if (address < 0) {
+                std::fprintf(stderr, "kplx-ft232r-emu: no USB address left for device %zu\n", d + 1);
+                continue;
+            }
+            nodes_.push_back(std::make_unique<Node>(static_cast<int>(d), devices[d].plugIns, address, port,
+                                                    "/dev/bus/usb/001/" + text(address, "%03d"),
+                                                    "/sys" + devicePath(port)));
+            shown_.push_back(Shown());
+            arriving.push_back(nodes_.size() - 1);
         }
         for (const auto &n : nodes_)
             bound.push_back(n->driverBound() && !n->unplugged());
     }
-    // The tty comes and goes with ftdi_sio in sysfs. Its node and pseudo-terminal stay:
-    // umockdev cannot make a node of the same name twice.
-    for (size_t i = 0; i < nodes_.size(); ++i) {
-        if (bound[i] == ttyShown_[i])
-            continue;
-        const int tty = static_cast<int>(i);
-        if (bound[i]) {
-            add(ttyRecords(ports_[i], tty, !ttyNode_[i]));
-            ttyNode_[i] = true;
-        } else {
-            // The device folders and the links umockdev made to them.
-            const std::string root = rootDir(), name = "ttyUSB" + std::to_string(tty);
-            std::error_code ec;
-            std::filesystem::remove_all(root + "/sys" + ttyPortPath(ports_[i], tty), ec);
-            std::filesystem::remove(root + "/sys/bus/usb-serial/devices/" + name, ec);
-            std::filesystem::remove(root + "/sys/class/tty/" + name, ec);
-            std::filesystem::remove(root + "/dev/.node/" + name, ec);
-        }
-        ttyShown_[i] = bound[i];
+    for (size_t i : leaving)
+        takeOff(*nodes_[i], shown_[i]);
+    for (size_t i : arriving) {
+        shown_[i].onBus = plugIn(*nodes_[i]);
+        if (!shown_[i].onBus)
+            std::fprintf(stderr, "kplx-ft232r-emu: %s\n", error_.c_str());
     }
-    for (const std::string &syspath : gone) {
-        umockdev_testbed_remove_device(testbed_, syspath.c_str());
-    }
+    for (size_t i = 0; i < nodes_.size(); ++i)
+        if (shown_[i].onBus && bound[i] != (shown_[i].tty >= 0))
+            showTty(*nodes_[i], shown_[i], bound[i]);
 }
 
 }  // namespace ft232r

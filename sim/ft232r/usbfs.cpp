@@ -61,9 +61,34 @@ bool isControl(UMockdevIoctlData *arg)
 
 }  // namespace
 
-Node::Node(int device, std::string devnode, std::string syspath)
-    : chip_(device), devnode_(std::move(devnode)), syspath_(std::move(syspath))
+Node::Node(int device, int plugIn, int address, std::string port, std::string devnode, std::string syspath)
+    : chip_(device, plugIn), address_(address), port_(std::move(port)), devnode_(std::move(devnode)),
+      syspath_(std::move(syspath))
 {
+}
+
+// The device has left: every later request fails. With `unplug-error` the host controller
+// fails transfers with that error until the hub reports the device gone.
+void Node::goneNow()
+{
+    gone_ = true;
+    cutShort_ = sim::device(chip_.device()).faults.unplugUrbError;
+    hubNotices_ = std::chrono::steady_clock::now() + (cutShort_ != 0 ? kHubNotice : std::chrono::milliseconds(0));
+}
+
+void Node::notePullOut()
+{
+    if (!gone_ && !chip_.plugged())
+        goneNow();
+}
+
+void Node::disconnect()
+{
+    if (claimedBy_ == nullptr)
+        return;
+    claimedBy_ = nullptr;
+    ++releases_;
+    chip_.close();
 }
 
 Node::~Node()
@@ -83,11 +108,11 @@ void Node::release(Urb &u)
     u.buffer = u.urb = nullptr;
 }
 
-bool Node::handle(UMockdevIoctlClient *client)
+void Node::handle(UMockdevIoctlClient *client)
 {
     const unsigned long request = umockdev_ioctl_client_get_request(client);
     UMockdevIoctlData *arg = umockdev_ioctl_client_get_arg(client);
-    const bool wasPlugged = !gone_;
+    notePullOut();   // pulled out since the last request
     long result = 0;
     int error = 0;
     if (request == USBDEVFS_SUBMITURB && isControl(arg))
@@ -163,11 +188,8 @@ bool Node::handle(UMockdevIoctlClient *client)
             error = ENOTTY;   // not a request this device knows (libusb then takes another way)
             break;
         }
-        if (!chip_.plugged()) {
-            gone_ = true;   // unplugged by what this request carried: it still went through
-            cutShort_ = sim::device(chip_.device()).faults.unplugUrbError;
-            hubNotices_ = std::chrono::steady_clock::now() + (cutShort_ != 0 ? kHubNotice : std::chrono::milliseconds(0));
-        }
+        if (!chip_.plugged())
+            goneNow();   // unplugged by what this request carried: it still went through
     }
     if (std::getenv("KPLX_EMU_TRACE") != nullptr && !(request == USBDEVFS_REAPURBNDELAY && error == EAGAIN))
         std::fprintf(stderr, "[emu] %p %s 0x%lx -> %ld %s\n", static_cast<void *>(client), devnode_.c_str(), request,
@@ -176,7 +198,6 @@ bool Node::handle(UMockdevIoctlClient *client)
     for (Urb &u : reaped_)
         release(u);
     reaped_.clear();
-    return wasPlugged && gone_;
 }
 
 // The argument of most requests is the address of a structure in the client; `resolve`

@@ -1,7 +1,8 @@
 // The usbdevfs ioctls libusb makes on a device node, answered for one emulated FT232R: claims,
 // the kernel driver (ftdi_sio, bound until detached and bound again on release), and URBs.
 // Control and bulk OUT URBs complete at once; bulk IN URBs wait for the chip. Once the device
-// is unplugged every ioctl fails with ENODEV.
+// is unplugged or pulled out every ioctl fails with ENODEV. A node stands for one plug-in: a
+// device plugged in again gets a node of its own, at a new address.
 #pragma once
 
 #include "sim/ft232r/chip.h"
@@ -17,20 +18,30 @@ namespace ft232r {
 
 class Node {
 public:
-    Node(int device, std::string devnode, std::string syspath);
+    Node(int device, int plugIn, int address, std::string port, std::string devnode, std::string syspath);
     ~Node();
     Node(const Node &) = delete;
     Node &operator=(const Node &) = delete;
 
     const std::string &devnode() const { return devnode_; }
     const std::string &syspath() const { return syspath_; }
+    const std::string &port() const { return port_; }
+    int device() const { return chip_.device(); }
+    int plugIn() const { return chip_.plugIn(); }
+    int address() const { return address_; }
 
-    // Answers the client's ioctl; returns whether the device has just been unplugged (and
-    // must leave the bus). Each open of the node is a client of its own.
-    bool handle(UMockdevIoctlClient *client);
+    // Answers the client's ioctl. Each open of the node is a client of its own.
+    void handle(UMockdevIoctlClient *client);
 
     // A client closed the node, or its program ended: what it claimed and submitted goes.
     void vanished(UMockdevIoctlClient *client);
+
+    // Takes note of a pull-out by the timeline (from the emulator's loop, or the next request).
+    void notePullOut();
+
+    // The hub has reported the device gone and the kernel lets it go: usbfs drops the claim
+    // (driver_disconnect in drivers/usb/core/devio.c), whatever the program does next.
+    void disconnect();
 
     // What a test reads afterwards: is ftdi_sio bound again, how often was the port claimed.
     bool driverBound() const { return driverBound_; }
@@ -64,8 +75,11 @@ private:
     long capabilities(UMockdevIoctlData *arg, int &error);
     long getDriver(UMockdevIoctlData *arg, int &error);
     void release(Urb &u);
+    void goneNow();
 
     Chip chip_;
+    int address_;
+    std::string port_;
     std::string devnode_;
     std::string syspath_;
     std::deque<Urb> urbs_;

@@ -43,7 +43,7 @@ protected:
     }
 };
 
-constexpr char kUntouched[] = "claims=0 releases=0 controls=0 others=0 driver=ftdi_sio plugged=yes";
+constexpr char kUntouched[] = "claims=0 releases=0 controls=0 others=0 driver=ftdi_sio plugged=yes plug-ins=1";
 
 // --- Touch nothing that is not a meter ---------------------------------------------------
 

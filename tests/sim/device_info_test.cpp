@@ -52,13 +52,6 @@ sim::DeviceConfig at(sim::Role role, const std::string &port) {
     return c;
 }
 
-TEST_F(DeviceInfo, ReachableByNameButNotAmongTheThirteen) {
-    ASSERT_NE(nullptr, createList);
-    ASSERT_NE(nullptr, detailOf);
-    for (int ordinal : {1, 2, 3, 4, 7, 8, 9, 11, 16, 17, 28, 38, 61})
-        EXPECT_NE(sim::lookupProc(0, "FT_GetDeviceInfoDetail"), sim::procByOrdinal(ordinal));
-}
-
 TEST_F(DeviceInfo, EachEntryHasTheDeviceAndALocationFromItsPort) {
     sim::DeviceConfig meter = at(sim::Role::meter, "1-4.3");
     meter.eeprom.serialNumber = "KP000042";
@@ -133,18 +126,6 @@ TEST_F(DeviceInfo, TheListStaysAsMadeUntilMadeAgain) {
     ASSERT_EQ(2u, made());
     EXPECT_EQ("KP000005", detail(1).serial);
     EXPECT_EQ(0x15u, detail(1).locId);
-}
-
-TEST_F(DeviceInfo, NullPointersAreRefused) {
-    begin({sim::defaultConfig(sim::Role::meter)});
-    EXPECT_EQ(FT_INVALID_PARAMETER, createList(nullptr));
-    made();
-    DWORD v = 0;
-    char s[64];
-    FT_HANDLE h = nullptr;
-    EXPECT_EQ(FT_INVALID_PARAMETER, detailOf(0, nullptr, &v, &v, &v, s, s, &h));
-    EXPECT_EQ(FT_INVALID_PARAMETER, detailOf(0, &v, &v, &v, &v, s, nullptr, &h));
-    EXPECT_EQ(FT_INVALID_PARAMETER, detailOf(0, &v, &v, &v, &v, s, s, nullptr));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Loads a D2XX library as the utility does (by ordinal), lists its devices and asks each for
-// its version. Exit code: 0 all went well, 1 a call failed, 2 the library or an entry point
-// is missing.
+// its version; then, where the library has it (bound by name, as kplx binds it), prints the
+// device information list made while device 0 is open. Exit code: 0 all went well, 1 a call
+// failed, 2 the library or an entry point is missing.
 #include <windows.h>
 
 #include "usb/d2xx.h"
@@ -37,6 +38,32 @@ std::string versionOf(FtWriteFn write, FtReadFn read, FT_HANDLE h) {
     if (got == 0) return "none";
     if (got < 4 || reply[0] != 0x06 || reply[1] != 0x02 || reply[2] + 4u != got) return "garbled";
     return std::string(reinterpret_cast<char *>(reply + 3), reply[2]);
+}
+
+FT_STATUS printInfoList(FtOpenFn open, FtCloseFn close) {
+    auto createList = reinterpret_cast<FtCreateDeviceInfoListFn>(
+        reinterpret_cast<void (*)()>(GetProcAddress(library, "FT_CreateDeviceInfoList")));
+    auto detailOf = reinterpret_cast<FtGetDeviceInfoDetailFn>(
+        reinterpret_cast<void (*)()>(GetProcAddress(library, "FT_GetDeviceInfoDetail")));
+    if (createList == nullptr || detailOf == nullptr) {
+        std::printf("info none\n");
+        return FT_OK;
+    }
+    FT_HANDLE opened = nullptr;
+    DWORD count = 0;
+    if (open(0, &opened) != FT_OK || createList(&count) != FT_OK) return FT_OTHER_ERROR;
+    std::printf("info %lu\n", static_cast<unsigned long>(count));
+    for (DWORD i = 0; i < count; ++i) {
+        DWORD flags = 0, type = 0, id = 0, locId = 0;
+        char serial[FT_INFO_SERIAL_SIZE] = "", description[FT_INFO_DESCRIPTION_SIZE] = "";
+        FT_HANDLE h = nullptr;
+        if (detailOf(i, &flags, &type, &id, &locId, serial, description, &h) != FT_OK) return FT_OTHER_ERROR;
+        std::printf("info %lu flags=%lu type=%lu id=%08lx loc=%lx serial=%s description=%s handle=%s\n",
+                    static_cast<unsigned long>(i), static_cast<unsigned long>(flags), static_cast<unsigned long>(type),
+                    static_cast<unsigned long>(id), static_cast<unsigned long>(locId), serial, description,
+                    h == nullptr ? "none" : h == opened ? "ours" : "other");
+    }
+    return close(opened);
 }
 
 }  // namespace
@@ -99,5 +126,6 @@ int main(int argc, char **argv) {
         }
         if (close(h) != FT_OK) result = 1;
     }
+    if (printInfoList(open, close) != FT_OK) result = 1;
     return result;
 }
