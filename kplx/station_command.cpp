@@ -61,7 +61,7 @@ public:
             return fail(kExitPort, error);
         if (!o_.selection.ports.empty() && !backend_->knowsLocations())
             return fail(kExitPort, "-p needs the devices' USB locations, which " + backend_->locationsMissing());
-        watch_ = link::makeDeviceWatch();
+        watch_ = link::makeDeviceWatch(backend_->usbEvents());
 
         settings_ = jobSettings(o_);
         TransferSlots slots(o_.jobs);

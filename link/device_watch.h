@@ -13,6 +13,8 @@ public:
     virtual void wait(unsigned periodMs) = 0;
 };
 
-std::unique_ptr<DeviceWatch> makeDeviceWatch();
+// With `usbEvents`, libusb's hotplug events where this build and the system have them (the
+// libftdi backend); otherwise, or failing that, polling.
+std::unique_ptr<DeviceWatch> makeDeviceWatch(bool usbEvents);
 
 }  // namespace kplx::link

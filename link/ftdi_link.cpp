@@ -269,6 +269,8 @@ private:
 
 class FtdiBackend : public Backend {
 public:
+    bool usbEvents() const override { return true; }
+
     // From sysfs alone: nothing is opened, so another program's port is left as it is.
     Status enumerate(std::vector<DeviceInfo> &devices) override
     {

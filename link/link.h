@@ -104,6 +104,9 @@ public:
     virtual bool knowsLocations() const { return true; }
     virtual std::string locationsMissing() const { return ""; }
 
+    // Whether its devices are USB devices this process sees come and go through libusb.
+    virtual bool usbEvents() const { return false; }
+
     const std::string &detail() const { return detail_; }
 
 protected:
