@@ -58,7 +58,8 @@ void ProgressDisplay::add(const std::string &serial, const MeterProgress &progre
     Meter m;
     m.serial = serial;
     m.progress = &progress;
-    m.attemptStart = start_;
+    m.added = Clock::now();
+    m.attemptStart = m.added;
     meters_.push_back(m);
     if (static_cast<int>(serial.size()) > serialWidth_)
         serialWidth_ = static_cast<int>(serial.size());
@@ -181,7 +182,7 @@ void ProgressDisplay::drawLive()
     for (Meter &m : meters_) {
         observe(m, now);
         const Clock::time_point at = m.ended ? m.end : now;
-        double elapsed = std::chrono::duration<double>(at - start_).count();
+        double elapsed = std::chrono::duration<double>(at - m.added).count();
         double attemptElapsed = std::chrono::duration<double>(at - m.attemptStart).count();
         if (m.queued && !m.ended)
             lines.push_back(m.serial + std::string(static_cast<size_t>(serialWidth_) > m.serial.size()

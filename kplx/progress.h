@@ -57,6 +57,7 @@ private:
         const MeterProgress *progress;
         uint32_t lastDecile = 0;
         uint32_t attempt = 1;
+        Clock::time_point added;   // its elapsed time counts from here (the station adds meters as they come)
         Clock::time_point attemptStart;
         Clock::time_point end;   // when it was seen done; its line stands still from then on
         bool ended = false;
