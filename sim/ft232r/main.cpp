@@ -34,9 +34,12 @@ namespace {
 
 pid_t child = -1;
 
-void forward(int signal)
+// A signal sent to the emulator goes on to the program. One the terminal sends (Ctrl-C) has
+// reached the program already, as both are in its foreground process group: sent again, it
+// would count twice.
+void forward(int signal, siginfo_t *info, void *)
 {
-    if (child > 0)
+    if (child > 0 && (info == nullptr || info->si_code != SI_KERNEL))
         kill(child, signal);
 }
 
@@ -147,8 +150,12 @@ int main(int argc, char **argv)
     // A program built with AddressSanitizer refuses a preloaded library otherwise.
     setenv("ASAN_OPTIONS", environmentWith("ASAN_OPTIONS", "verify_asan_link_order=0", ':').c_str(), 1);
 
-    signal(SIGINT, forward);
-    signal(SIGTERM, forward);
+    struct sigaction action = {};
+    action.sa_sigaction = forward;
+    action.sa_flags = SA_SIGINFO | SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
     child = fork();
     if (child == 0) {
         if (account != nullptr &&
