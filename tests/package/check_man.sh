@@ -20,13 +20,14 @@ done
 for width in 45 60 80; do
   synopsis=$(render "$width" | sed -n '/^SYNOPSIS$/,/^DESCRIPTION$/p')
   ! grep -nE -- '[-‐]$' <<<"$synopsis" || fail "synopsis hyphenated at width $width"
-  for group in "[--retries N]" "[--latency MS]" "[-s SERIAL]" "[-a | --all]" "[-q | --quiet]" "-o OUT"; do
+  for group in "[--retries N]" "[--latency MS]" "[-s SERIAL]" "[-p LOCATION]" "[-a | --all [--expect N]]" \
+    "[--wait SECONDS]" "[--watch [--count N]]" "[--jobs N]" "[--log FILE [--station NAME]]" "[-q | --quiet]" "-o OUT"; do
     grep -qF -- "$group" <<<"$synopsis" || fail "'$group' broken across lines at width $width"
   done
 done
 
 # Every option the synopsis shows, kplx accepts (the removed --no-event-char among them).
-help=$("$kplx" --help; for c in load list info pack; do "$kplx" "$c" --help; done)
+help=$("$kplx" --help; for c in load list info pack completion; do "$kplx" "$c" --help; done)
 synopsis=$(render 200 | sed -n '/^SYNOPSIS$/,/^DESCRIPTION$/p')
 for option in $(grep -oE -- '(^|[[ ])--?[a-z][a-z-]*' <<<"$synopsis" | tr -d '[ ' | sort -u); do
   grep -qE -- "(^|[ ,])$option([ ,=]|$)" <<<"$help" || fail "the synopsis shows $option, which kplx does not have"
