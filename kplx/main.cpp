@@ -57,16 +57,21 @@ int main(int argc, char **argv)
     loadCmd->add_flag("--raw", load.raw, "FILE is the database itself, not a packed utility");
     loadCmd->add_option("--retries", load.session.retries,
                         "Start a meter's failed transfer again from DATABASE up to N more times (not after an unplug)")
-        ->check(CLI::Range(0u, 100u));
+        ->check(CLI::Range(0u, 100u))
+        ->type_name("N");
     loadCmd->add_option("--latency", latency,
                         "The bridge's latency timer during the transfer, 1 to 255 ms (default 2). Each ACK waits "
                         "for the timer's next expiry: 16 ms as the bridge comes makes a load about 14 % slower "
                         "than 2 ms; 1 ms gains about 7 % more, but FTDI advises against it")
-        ->check(CLI::Range(1u, 255u));
+        ->check(CLI::Range(1u, 255u))
+        ->type_name("MS");
     CLI::Option *watch = loadCmd->add_flag("--watch", load.watch,
                                            "Station: load every meter present, then each meter as it is plugged in, once "
                                            "per plug-in, until Ctrl-C (or --count loads)");
-    loadCmd->add_option("--count", load.count, "With --watch: stop after N loads")->check(CLI::Range(1u, 1000000u))->needs(watch);
+    loadCmd->add_option("--count", load.count, "With --watch: stop after N loads")
+        ->check(CLI::Range(1u, 1000000u))
+        ->type_name("N")
+        ->needs(watch);
     loadCmd->add_option("--wait", load.waitSeconds,
                         "Wait up to SECONDS for the meters chosen (-s, -p, one meter, or --expect N with --all) to be "
                         "plugged in; exit 3 if they are not")
@@ -75,10 +80,12 @@ int main(int argc, char **argv)
         ->excludes(watch);
     loadCmd->add_option("--expect", load.expect, "With --all: refuse to load fewer than N meters")
         ->check(CLI::Range(1u, 1000u))
+        ->type_name("N")
         ->needs(all)
         ->excludes(watch);
     loadCmd->add_option("--jobs", load.jobs, "At most N transfers at once; the other meters wait their turn")
-        ->check(CLI::Range(1u, 1000u));
+        ->check(CLI::Range(1u, 1000u))
+        ->type_name("N");
     loadCmd->add_flag("--dry-run", load.dryRun,
                       "Choose and check the meters and ask their version as for a load, send no DATABASE: say what "
                       "would be loaded");
