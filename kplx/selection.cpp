@@ -55,18 +55,19 @@ struct Tried {
     std::vector<MeterReport> unchecked;   // may be meters
 };
 
-void tryCandidate(link::Backend &backend, const link::DeviceInfo &d, Tried &tried)
+bool stopping(const std::function<bool()> &stopRequested) { return stopRequested && stopRequested(); }
+
+void tryCandidate(link::Backend &backend, const link::DeviceInfo &d, Tried &tried,
+                  const std::function<bool()> &stopRequested)
 {
     ChosenMeter m{d.serial, d.location, nullptr};
     MeterReport refused;
-    switch (openMeter(backend, d, m.link, refused)) {
+    switch (openMeter(backend, d, m.link, refused, stopRequested)) {
     case Verdict::meter: tried.meters.push_back(std::move(m)); break;
     case Verdict::notAMeter: tried.notMeters.push_back(refused); break;
     case Verdict::unchecked: tried.unchecked.push_back(refused); break;
     }
 }
-
-bool stopping(const std::function<bool()> &stopRequested) { return stopRequested && stopRequested(); }
 
 void fail(Selection &sel, int code, const std::string &error)
 {
@@ -179,7 +180,7 @@ Selection byName(link::Backend &backend, const std::vector<link::DeviceInfo> &de
                 continue;
             }
         }
-        tryCandidate(backend, *d, tried);
+        tryCandidate(backend, *d, tried, stopRequested);
     }
     sel.meters = std::move(tried.meters);
     sel.refused = tried.notMeters;
@@ -223,7 +224,7 @@ Selection bySearch(link::Backend &backend, const std::vector<link::DeviceInfo> &
         }
         if (stopping(stopRequested))
             break;
-        tryCandidate(backend, d, tried);
+        tryCandidate(backend, d, tried, stopRequested);
     }
 
     if (!all && !tried.meters.empty() && tried.meters.size() + tried.unchecked.size() > 1) {
@@ -286,7 +287,7 @@ std::string describeDeviations(unsigned d, const link::EepromRecord &r)
 }
 
 Verdict openMeter(link::Backend &backend, const link::DeviceInfo &device, std::unique_ptr<link::MeterLink> &link,
-                  MeterReport &report)
+                  MeterReport &report, const std::function<bool()> &stopRequested)
 {
     link.reset();
     std::unique_ptr<link::MeterLink> opened;
@@ -296,6 +297,11 @@ Verdict openMeter(link::Backend &backend, const link::DeviceInfo &device, std::u
     }
     link::EepromRecord record;
     link::Status st = opened->readEeprom(record);
+    if (st != link::Status::ok && stopping(stopRequested)) {
+        // A signal can cut the reading short: the stop, not the device, is why.
+        report = refusal(device, Outcome::interrupted, "interrupted while its EEPROM was read");
+        return Verdict::unchecked;
+    }
     if (st != link::Status::ok) {
         // The utility keeps an earlier verdict here; kplx has none to keep.
         report = st == link::Status::gone ? refusal(device, Outcome::portError, opened->detail())
@@ -307,6 +313,10 @@ Verdict openMeter(link::Backend &backend, const link::DeviceInfo &device, std::u
         report = refusal(device, Outcome::notAMeter,
                          "not a meter (EEPROM: " + describeDeviations(deviations, record) + ")");
         return Verdict::notAMeter;
+    }
+    if (stopping(stopRequested)) {
+        report = refusal(device, Outcome::interrupted, "interrupted before it was claimed");
+        return Verdict::unchecked;
     }
     if (opened->claim() != link::Status::ok) {
         report = refusal(device, Outcome::portError, "the port cannot be opened: " + opened->detail());

@@ -65,8 +65,9 @@ enum class Verdict {
 };
 
 // Opens, identifies, claims and configures one device; the report says why it is not taken.
+// A stop asked for while its EEPROM was read leaves it unclaimed (`interrupted`).
 Verdict openMeter(link::Backend &backend, const link::DeviceInfo &device, std::unique_ptr<link::MeterLink> &link,
-                  MeterReport &refusal);
+                  MeterReport &refusal, const std::function<bool()> &stopRequested = nullptr);
 
 // What makes a bridge not a meter's, from the identity check's deviations.
 std::string describeDeviations(unsigned deviations, const link::EepromRecord &record);

@@ -137,7 +137,7 @@ private:
     {
         ChosenMeter meter{d.serial, d.location, nullptr};
         MeterReport refusal;
-        if (openMeter(*backend_, d, meter.link, refusal) != Verdict::meter) {
+        if (openMeter(*backend_, d, meter.link, refusal, platform::interrupted) != Verdict::meter) {
             refusal.location = d.location;
             progress.done = true;
             return refusal;

@@ -238,6 +238,11 @@ std::string directive(Parsed &p, int lineNumber, const std::string &key, const s
         f.unplugUrbError = args[0] == "EPROTO" ? EPROTO : EPIPE;
         return "";
     }
+    if (key == "eeprom-delay-ms") {
+        if (args.size() != 1 || !toNumber(args[0], 600000, n)) return key + " needs a number of ms up to 600000";
+        f.eepromDelayMs = static_cast<uint32_t>(n);
+        return "";
+    }
     if (key == "eeprom-fail-from-open") {
         if (args.size() != 1 || !toNumber(args[0], 0x7FFFFFFF, n)) return key + " needs an open number";
         f.eepromFailFromOpen = static_cast<int>(n);

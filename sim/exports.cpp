@@ -241,6 +241,12 @@ SIM_ENTRY FT_EE_Read(FT_HANDLE handle, PFT_PROGRAM_DATA data) {
     FT_STATUS s = usable(handle, d);
     if (s != FT_OK) return s;
     if (data == nullptr) return FT_INVALID_PARAMETER;
+    if (d->config.faults.eepromDelayMs > 0) {
+        // A slow EEPROM: the device may be pulled out meanwhile.
+        sim::detail::waitUntil(sim::nowMs() + d->config.faults.eepromDelayMs, &lock);
+        s = usable(handle, d);
+        if (s != FT_OK) return s;
+    }
     const sim::Faults &f = d->config.faults;
     if (f.eepromReadFails || f.eepromBadChecksum || (f.eepromFailFromOpen >= 0 && d->opens - 1 >= f.eepromFailFromOpen))
         return FT_EEPROM_READ_FAILED;

@@ -46,6 +46,8 @@ struct Faults {
                                          // libftdi's decode refuses the image
     bool eepromPartial = false;          // FT_EE_Read succeeds but leaves the FT232R fields as
                                          // they were (a chip without them)
+    uint32_t eepromDelayMs = 0;          // reading the whole EEPROM takes this long (FT_EE_Read; the
+                                         // vendor requests for its 64 words, a share each)
     int eepromFailFromOpen = -1;         // the same on the handles of this FT_Open and later ones,
                                          // counted from 0 (-1 = never)
     bool openFails = false;              // FT_Open returns FT_DEVICE_NOT_OPENED

@@ -65,6 +65,13 @@ void Chip::close()
     writeOutputs();
 }
 
+double Chip::answerDelayMs(const Setup &s) const
+{
+    if (s.requestType != 0xC0 || s.request != kReadEeprom)
+        return 0;
+    return model(device_).config.faults.eepromDelayMs / (kEepromSize / 2.0);
+}
+
 bool Chip::control(const Setup &s, const uint8_t *, Bytes &in)
 {
     in.clear();

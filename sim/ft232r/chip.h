@@ -33,6 +33,8 @@ public:
 
     // A control transfer: false to stall it. IN requests fill `in` (at most setup.length bytes).
     bool control(const Setup &setup, const uint8_t *out, Bytes &in);
+    // How long after it is asked the chip answers (a slow EEPROM: eeprom-delay-ms, a share a word).
+    double answerDelayMs(const Setup &setup) const;
 
     void bulkOut(const uint8_t *data, size_t size);
 

@@ -280,6 +280,11 @@ long Node::submit(UMockdevIoctlClient *client, UMockdevIoctlData *arg, int &erro
                 static_cast<uint16_t>(p[6] | p[7] << 8)};
         Bytes in;
         u.done = true;
+        const double late = chip_.answerDelayMs(s);
+        if (late > 0) {
+            u.done = false;
+            u.doneAtMs = u.submittedMs + late;
+        }
         if (!chip_.control(s, p + 8, in)) {
             u.status = -EPIPE;   // stalled
         } else if ((s.requestType & 0x80) != 0) {
@@ -330,7 +335,9 @@ long Node::reap(UMockdevIoctlClient *client, UMockdevIoctlData *arg, int &error)
         Urb &u = *it;
         if (u.client != client)
             continue;
-        if (!u.done && u.buffer != nullptr) {
+        if (!u.done && u.type == USBDEVFS_URB_TYPE_CONTROL && nowMs() >= u.doneAtMs)
+            u.done = true;
+        if (!u.done && u.type == USBDEVFS_URB_TYPE_BULK && u.buffer != nullptr) {
             Bytes in;
             if (chip_.bulkIn(static_cast<size_t>(u.length), u.submittedMs, in)) {
                 if (!in.empty())

@@ -62,6 +62,7 @@ private:
         uint8_t endpoint = 0;
         int length = 0;
         double submittedMs = 0;
+        double doneAtMs = 0;                    // a control request the device answers late
         bool done = false;
         int status = 0;
         int actual = 0;

@@ -4,6 +4,8 @@
 
 #include <sys/stat.h>
 
+#include <csignal>
+
 using namespace kplxtest;
 
 namespace {
@@ -182,6 +184,24 @@ TEST_F(Libftdi, NoPermissionOnTheNodeSaysWhichAndWhatFixesIt)
     // Both ways in: the seat for a person, the group for a service account without one.
     EXPECT_NE(std::string::npos, r.err.find("(uaccess)")) << r.err;
     EXPECT_NE(std::string::npos, r.err.find("plugdev group")) << r.err;
+}
+
+// Selection reads each candidate's EEPROM before it claims anything: a stop while it does
+// opens no further candidate and sends no meter DATABASE.
+TEST_F(Libftdi, StopWhileChoosingMetersSendsNothing)
+{
+    config(meter("KP000001", "port 1-1\neeprom-delay-ms 3000\n") + meter("KP000002", "port 1-2\n"));
+    pid_t pid = start({"load", "--all", "--json", packed});
+    usleep(1000 * 1000);   // within the first meter's three seconds of EEPROM
+    kill(pid, SIGINT);     // the emulator passes it on to kplx
+    Ran r = finish(pid);
+    EXPECT_EQ(130, r.code) << r.err;
+    EXPECT_TRUE(frameLog(dir / "KP000001.frames").empty());
+    EXPECT_TRUE(frameLog(dir / "KP000002.frames").empty());
+    EXPECT_EQ("0", usb("KP000002", "controls"));   // never opened
+    EXPECT_EQ("0", usb("KP000001", "claims"));     // read, not claimed
+    EXPECT_EQ("ftdi_sio", usb("KP000001", "driver"));
+    EXPECT_NE(std::string::npos, r.out.find("\"result\": \"interrupted\"")) << r.out << r.err;
 }
 
 }  // namespace
