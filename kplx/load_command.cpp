@@ -56,16 +56,9 @@ public:
 
     int run()
     {
-        DatabaseFile file = readDatabaseFile(o_.file, o_.raw);
-        if (!file.ok())
-            return fail(kExitFile, file.error);
-        summary_.fileRead = true;
-        summary_.databaseBytes = file.view.size;
-        summary_.blocks = file.view.dataFrames();
-        summary_.databaseSha256 = databaseSha256(file.view);
-        summary_.dryRun = o_.dryRun;
+        DatabaseFile file;
         std::string error;
-        if (!out_.openLog(summary_, error))
+        if (!openInputs(o_, file, summary_, out_, error))
             return fail(kExitFile, error);
         if (stopRequested_())
             return fail(kExitInterrupted, "interrupted before any device was opened");
@@ -231,15 +224,7 @@ private:
         return summary_.exitCode;
     }
 
-    int fail(int code, const std::string &error)
-    {
-        out_.complain(error);
-        summary_.exitCode = code;
-        summary_.error = error;
-        if (o_.json)
-            std::printf("%s\n", loadJson(summary_).c_str());
-        return code;
-    }
+    int fail(int code, const std::string &error) { return failRun(summary_, o_.json, code, error); }
 
     static std::string seconds(double s)
     {

@@ -29,6 +29,31 @@ JobSettings jobSettings(const LoadOptions &o)
     return s;
 }
 
+bool openInputs(const LoadOptions &o, DatabaseFile &file, LoadSummary &summary, LoadOutputs &out, std::string &error)
+{
+    file = readDatabaseFile(o.file, o.raw);
+    if (!file.ok()) {
+        error = file.error;
+        return false;
+    }
+    summary.fileRead = true;
+    summary.databaseBytes = file.view.size;
+    summary.blocks = file.view.dataFrames();
+    summary.databaseSha256 = databaseSha256(file.view);
+    summary.dryRun = o.dryRun;
+    return out.openLog(summary, error);
+}
+
+int failRun(LoadSummary &summary, bool json, int code, const std::string &error)
+{
+    LoadOutputs::complain(error);
+    summary.exitCode = code;
+    summary.error = error;
+    if (json)
+        std::printf("%s\n", loadJson(summary).c_str());
+    return code;
+}
+
 std::string resultLine(const MeterReport &r, bool withLocation)
 {
     std::string name = r.serial.empty() ? "" : shownText(r.serial);

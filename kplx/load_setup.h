@@ -3,6 +3,7 @@
 #pragma once
 
 #include "core/database.h"
+#include "kplx/database_file.h"
 #include "kplx/load_command.h"
 #include "kplx/load_log.h"
 #include "kplx/meter_job.h"
@@ -17,6 +18,16 @@ namespace kplx {
 
 std::string databaseSha256(const core::DatabaseView &database);
 JobSettings jobSettings(const LoadOptions &options);
+
+class LoadOutputs;
+
+// The start of a load and of a station: FILE read and described in the summary, the log
+// opened. False, with `error`, when either cannot be had (exit 2).
+bool openInputs(const LoadOptions &options, DatabaseFile &file, LoadSummary &summary, LoadOutputs &out,
+                std::string &error);
+
+// A run that ends before any meter: the error on stderr and, with --json, in the document.
+int failRun(LoadSummary &summary, bool json, int code, const std::string &error);
 
 // "KP000001: loaded 70085 bytes in 548 blocks, 7.7 s", naming earlier attempts; with the
 // location, "KP000001 at 1-2.3: ...".

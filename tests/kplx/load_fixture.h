@@ -4,6 +4,8 @@
 #include "core/database.h"
 #include "kplx_run.h"
 
+#include <nlohmann/json.hpp>
+
 namespace kplxtest {
 
 inline Bytes withTrailer(Bytes bytes, uint32_t n)
@@ -43,6 +45,26 @@ protected:
         Bytes kept = withTrailer(sample, 70085);
         kept.resize((70085 / 128 + 1) * 128, 0);
         return kept;
+    }
+
+    // The lines of a --log file, each parsed whole (a torn line throws).
+    std::vector<nlohmann::json> logLines(const fs::path &file) const
+    {
+        std::vector<nlohmann::json> lines;
+        std::ifstream in(file);
+        std::string line;
+        while (std::getline(in, line))
+            lines.push_back(nlohmann::json::parse(line));
+        return lines;
+    }
+
+    // The "DATABASE" frames a meter received (its frame log).
+    size_t databaseFrames(const std::string &serial) const
+    {
+        size_t n = 0;
+        for (const std::string &f : frameLog(dir / (serial + ".frames")))
+            n += f.find("4441544142415345") == 4;   // "DATABASE" after STX and LEN
+        return n;
     }
 
     Bytes sample;

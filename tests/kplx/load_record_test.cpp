@@ -17,16 +17,6 @@ namespace {
 
 class Record : public Load {
 protected:
-    std::vector<json> logLines(const fs::path &file)
-    {
-        std::vector<json> lines;
-        std::ifstream in(file);
-        std::string line;
-        while (std::getline(in, line))
-            lines.push_back(json::parse(line));   // each line whole, or this throws
-        return lines;
-    }
-
     std::string sampleSha256() const { return kplx::platform::sha256Hex(sample.data(), sample.size()); }
 
     size_t count(const std::vector<std::string> &frames, const std::string &payload)

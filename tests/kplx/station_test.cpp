@@ -14,26 +14,7 @@ using nlohmann::json;
 
 namespace {
 
-class Station : public Load {
-protected:
-    std::vector<json> logLines(const fs::path &file)
-    {
-        std::vector<json> lines;
-        std::ifstream in(file);
-        std::string line;
-        while (std::getline(in, line))
-            lines.push_back(json::parse(line));
-        return lines;
-    }
-
-    size_t databaseFrames(const std::string &serial)
-    {
-        size_t n = 0;
-        for (const std::string &f : frameLog(dir / (serial + ".frames")))
-            n += f.find("4441544142415345") == 4;   // "DATABASE" after STX and LEN
-        return n;
-    }
-};
+using Station = Load;
 
 TEST_F(Station, EachMeterIsLoadedOncePerPlugInAndANonMeterIsReportedOnce)
 {
