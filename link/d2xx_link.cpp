@@ -194,10 +194,8 @@ public:
             return enumerateDetailed(devices);
         DWORD count = 0;
         FT_STATUS s = f_.listDevices(&count, nullptr, FT_LIST_NUMBER_ONLY);
-        if (s != FT_OK) {
-            detail_ = "the D2XX library cannot list the devices (status " + std::to_string(s) + ")";
-            return statusOf(s);
-        }
+        if (s != FT_OK)
+            return listingFailed(s);
         for (DWORD i = 0; i < count; ++i) {
             DeviceInfo info;
             info.index = static_cast<int>(i);
@@ -242,16 +240,20 @@ public:
     }
 
 private:
+    Status listingFailed(FT_STATUS s)
+    {
+        detail_ = "the D2XX library cannot list the devices (status " + std::to_string(s) + ")";
+        return statusOf(s);
+    }
+
     // FT_CreateDeviceInfoList takes a snapshot of the devices, FT_GetDeviceInfoDetail reads it
     // by the index FT_Open takes; neither opens a device.
     Status enumerateDetailed(std::vector<DeviceInfo> &devices)
     {
         DWORD count = 0;
         FT_STATUS s = l_.create(&count);
-        if (s != FT_OK) {
-            detail_ = "the D2XX library cannot list the devices (status " + std::to_string(s) + ")";
-            return statusOf(s);
-        }
+        if (s != FT_OK)
+            return listingFailed(s);
         for (DWORD i = 0; i < count; ++i) {
             DeviceInfo info;
             info.index = static_cast<int>(i);

@@ -88,16 +88,10 @@ TEST_F(Faults, EepromAndOpenFailures) {
 TEST_F(Faults, EepromFailsFromTheGivenOpenOn) {
     meter.faults.eepromFailFromOpen = 1;
     start({meter});   // open 0
-    FT_PROGRAM_DATA data{};
-    char manufacturer[32], manufacturerId[16], description[64], serial[16];
-    data.Signature2 = 0xFFFFFFFF;
-    data.Version = 2;
-    data.Manufacturer = manufacturer;
-    data.ManufacturerId = manufacturerId;
-    data.Description = description;
-    data.SerialNumber = serial;
+    simtest::EepromRecord record;
+    FT_PROGRAM_DATA &data = record.data;
     EXPECT_EQ(FT_OK, eeRead(handle, &data));
-    EXPECT_STREQ("Quorvel KPLX", description);
+    EXPECT_STREQ("Quorvel KPLX", record.description);
     EXPECT_EQ(FT_OK, eeRead(handle, &data));   // the same handle still reads
     ASSERT_EQ(FT_OK, close(handle));
     for (int later = 1; later <= 2; ++later) {

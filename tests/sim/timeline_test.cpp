@@ -244,14 +244,8 @@ TEST_F(TimelineFiles, EachPlugInStartsThePortAndTheOpenCountAfresh) {
     EXPECT_EQ(1u, listed());
     EXPECT_EQ(9600u, sim::port(0).baudRate);
     EXPECT_FALSE(sim::port(0).open);
-    FT_PROGRAM_DATA data{};
-    char manufacturer[32], manufacturerId[16], description[64], serial[16];
-    data.Signature2 = 0xFFFFFFFF;
-    data.Version = 2;
-    data.Manufacturer = manufacturer;
-    data.ManufacturerId = manufacturerId;
-    data.Description = description;
-    data.SerialNumber = serial;
+    simtest::EepromRecord record;
+    FT_PROGRAM_DATA &data = record.data;
     ASSERT_EQ(FT_OK, open(0, &handle));   // open 0 of this plug-in
     EXPECT_EQ(FT_OK, eeRead(handle, &data));
     ASSERT_EQ(FT_OK, close(handle));
