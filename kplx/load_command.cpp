@@ -14,6 +14,7 @@
 #include "kplx/progress.h"
 #include "kplx/report_json.h"
 #include "kplx/station_command.h"
+#include "kplx/station_plan.h"
 #include "link/link.h"
 
 #include <chrono>
@@ -107,16 +108,27 @@ private:
         const auto deadline = Clock::now() + std::chrono::milliseconds(static_cast<long>(o_.waitSeconds * 1000));
         bool told = false;
         std::string missing, problem;
+        std::vector<std::string> lastKeys;
         for (;;) {
             std::vector<link::DeviceInfo> devices;
+            std::vector<std::string> keys;
             if (backend.enumerate(devices) == link::Status::ok) {
                 missing = missingFor(devices, o_.selection, o_.expect);
                 problem.clear();
+                for (const link::DeviceInfo &d : devices)
+                    keys.push_back(StationPlan::plugInKey(d));
             } else {
                 problem = "cannot list the devices: " + backend.detail();
             }
-            if (missing.empty() && problem.empty())
-                return kExitOk;
+            // Satisfied by two listings alike, as the station judges a new device settled.
+            if (missing.empty() && problem.empty()) {
+                if (keys == lastKeys || Clock::now() >= deadline)
+                    return kExitOk;
+                lastKeys = std::move(keys);
+                platform::sleepMs(kSettleMs);
+                continue;
+            }
+            lastKeys = std::move(keys);
             if (stopRequested_())
                 return fail(kExitInterrupted, "interrupted while waiting for " + missing);
             if (Clock::now() >= deadline)

@@ -79,6 +79,7 @@ private:
         StopNotices stopNotices;
         bool listingFailed = false;
         for (;;) {
+            bool settling = false;
             reap(display);
             if (!jobs_.empty())
                 stopNotices.tell(display);
@@ -89,7 +90,9 @@ private:
                 std::vector<link::DeviceInfo> listing;
                 if (backend_->enumerate(listing) == link::Status::ok) {
                     listingFailed = false;
-                    look(plan_.update(listing), display, database, stop);
+                    const StationPlan::Changes changes = plan_.update(listing);
+                    settling = changes.settling;
+                    look(changes, display, database, stop);
                 } else if (!listingFailed) {
                     listingFailed = true;   // said once; the station keeps looking
                     display.message("kplx: cannot list the devices: " + backend_->detail(), true);
@@ -99,7 +102,7 @@ private:
                 display.message("kplx: " + text, true);
             display.status(jobs_.empty() && !platform::interrupted() ? idleLine() : "");
             display.update();
-            watch_->wait(kLookMs);
+            watch_->wait(settling ? kSettleMs : kLookMs);
         }
     }
 

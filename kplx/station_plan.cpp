@@ -1,5 +1,8 @@
 #include "kplx/station_plan.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace kplx {
 
 std::string StationPlan::plugInKey(const link::DeviceInfo &d)
@@ -45,10 +48,18 @@ StationPlan::Changes StationPlan::update(const std::vector<link::DeviceInfo> &li
         for (size_t i = stays; i < entry.second.size(); ++i)
             changes.left.push_back(entry.second[i]);
     }
-    for (const auto &entry : now) {
+    std::map<std::string, size_t> listed;
+    for (auto &entry : now) {
         auto it = present_.find(entry.first);
         const size_t known = it == present_.end() ? 0 : it->second.size();
-        for (size_t i = known; i < entry.second.size(); ++i) {
+        const size_t count = entry.second.size();
+        listed[entry.first] = count;
+        // Alike in the last listing too, or not yet looked at.
+        auto last = lastListed_.find(entry.first);
+        const size_t settled = std::min(count, std::max(known, last == lastListed_.end() ? 0 : last->second));
+        if (settled < count)
+            changes.settling = true;
+        for (size_t i = known; i < settled; ++i) {
             const link::DeviceInfo &d = entry.second[i];
             if (request_.named() ? matches(d, request_) : isCandidate(d))
                 changes.load.push_back(d);
@@ -57,8 +68,12 @@ StationPlan::Changes StationPlan::update(const std::vector<link::DeviceInfo> &li
             else
                 changes.notMeters.push_back(d);
         }
+        entry.second.resize(settled);
     }
+    for (auto it = now.begin(); it != now.end();)
+        it = it->second.empty() ? now.erase(it) : std::next(it);
     present_ = std::move(now);
+    lastListed_ = std::move(listed);
     return changes;
 }
 

@@ -2,6 +2,9 @@
 // the selection names and whose descriptors say it is a meter is to be loaded, once; one whose
 // descriptors say it is not a meter is reported once and left alone, as is a meter the selection
 // does not name. A device that leaves is forgotten, so plugging it in again is a new plug-in.
+// A device is looked at once two listings in a row show it alike: the kernel fills a new
+// device's sysfs entry (and empties a leaving one's) a file at a time, so a look in between
+// would see a serial-less meter, or a cable without its description.
 #pragma once
 
 #include "kplx/selection.h"
@@ -22,6 +25,7 @@ public:
         std::vector<link::DeviceInfo> notMeters;   // new plug-ins that say they are not meters
         std::vector<link::DeviceInfo> notNamed;    // new meters the selection leaves out
         std::vector<link::DeviceInfo> left;        // gone since the last listing
+        bool settling = false;                     // new devices wait for the next listing
     };
 
     // The listing as it is now, against the last one.
@@ -38,6 +42,11 @@ private:
 
     SelectionRequest request_;
     std::map<std::string, std::vector<link::DeviceInfo>> present_;   // by key: devices share one only when alike
+    std::map<std::string, size_t> lastListed_;                        // how many the last listing had, by key
 };
+
+// How soon to list again while a new device settles: far longer than the kernel takes to
+// write a device's attributes, far shorter than a plug-in may wait to be noticed.
+constexpr unsigned kSettleMs = 50;
 
 }  // namespace kplx
