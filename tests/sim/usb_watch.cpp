@@ -90,7 +90,11 @@ std::map<std::string, std::string> inSysfs() {
         const std::string name = e->d_name;
         if (name.find(':') != std::string::npos || name.find('-') == std::string::npos) continue;
         if (firstLine(root + name + "/idVendor") != "0403") continue;
-        out[name] = name + "@" + firstLine(root + name + "/devnum");
+        // An entry is written (and taken away) a file at a time: without its number it is not
+        // there yet, or no more.
+        const std::string devnum = firstLine(root + name + "/devnum");
+        if (devnum.empty()) continue;
+        out[name] = name + "@" + devnum;
     }
     closedir(dir);
     return out;
