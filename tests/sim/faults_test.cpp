@@ -1,5 +1,6 @@
 // The faults a test can give a device, counted by frame number from 0.
 #include "sim_support.h"
+#include "usb/eeprom_record.h"
 
 using simtest::Bytes;
 using simtest::frame;
@@ -88,10 +89,12 @@ TEST_F(Faults, EepromAndOpenFailures) {
 TEST_F(Faults, EepromFailsFromTheGivenOpenOn) {
     meter.faults.eepromFailFromOpen = 1;
     start({meter});   // open 0
-    simtest::EepromRecord record;
-    FT_PROGRAM_DATA &data = record.data;
+    EepromStrings strings;
+    FT_PROGRAM_DATA data;
+    prepareEepromRead(data, strings.manufacturer, strings.manufacturerId, strings.description, strings.serialNumber,
+                      0x0403, 0x6001);
     EXPECT_EQ(FT_OK, eeRead(handle, &data));
-    EXPECT_STREQ("Quorvel KPLX", record.description);
+    EXPECT_STREQ("Quorvel KPLX", strings.description);
     EXPECT_EQ(FT_OK, eeRead(handle, &data));   // the same handle still reads
     ASSERT_EQ(FT_OK, close(handle));
     for (int later = 1; later <= 2; ++later) {

@@ -27,22 +27,6 @@ inline Bytes frame(const std::string &payload) {
     return f;
 }
 
-// An FT_EE_Read record (version 2) with buffers of its own for the four strings.
-struct EepromRecord {
-    char manufacturer[32] = {}, manufacturerId[16] = {}, description[64] = {}, serial[16] = {};
-    FT_PROGRAM_DATA data{};
-    EepromRecord() {
-        data.Signature2 = 0xFFFFFFFF;
-        data.Version = 2;
-        data.Manufacturer = manufacturer;
-        data.ManufacturerId = manufacturerId;
-        data.Description = description;
-        data.SerialNumber = serial;
-    }
-    EepromRecord(const EepromRecord &) = delete;
-    EepromRecord &operator=(const EepromRecord &) = delete;
-};
-
 class SimTest : public ::testing::Test {
 protected:
     FtOpenFn open = bind<FtOpenFn>(FT_ORDINAL_OPEN);

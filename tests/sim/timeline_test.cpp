@@ -2,6 +2,7 @@
 // virtual clock: what is listed when, what a pull-out does to an open handle, and what a new
 // plug-in starts afresh.
 #include "sim_support.h"
+#include "usb/eeprom_record.h"
 
 #include <algorithm>
 #include <fstream>
@@ -244,8 +245,10 @@ TEST_F(TimelineFiles, EachPlugInStartsThePortAndTheOpenCountAfresh) {
     EXPECT_EQ(1u, listed());
     EXPECT_EQ(9600u, sim::port(0).baudRate);
     EXPECT_FALSE(sim::port(0).open);
-    simtest::EepromRecord record;
-    FT_PROGRAM_DATA &data = record.data;
+    EepromStrings strings;
+    FT_PROGRAM_DATA data;
+    prepareEepromRead(data, strings.manufacturer, strings.manufacturerId, strings.description, strings.serialNumber,
+                      0x0403, 0x6001);
     ASSERT_EQ(FT_OK, open(0, &handle));   // open 0 of this plug-in
     EXPECT_EQ(FT_OK, eeRead(handle, &data));
     ASSERT_EQ(FT_OK, close(handle));
